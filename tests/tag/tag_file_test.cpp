@@ -1,0 +1,220 @@
+// Reading, writing and removing the tag on real files through the platform's
+// file primitives (POSIX natively, kernel32 under Wine).
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "tag/tag_file.h"
+#include "temp_file.h"
+
+namespace {
+
+const std::string kAudio(1000, '\x55');
+
+TagRecord NewRecord(const char* title, uint16_t track = 3, uint16_t genre = 17)
+{
+    TagRecord record;
+    ClearTagRecord(&record);
+    strcpy(record.title, title);
+    strcpy(record.artist, "Artist");
+    strcpy(record.year, "2001");
+    record.track = track;
+    record.genre = genre;
+    return record;
+}
+
+std::string Encoded(const TagRecord& record)
+{
+    TagBlock block;
+    EncodeTagBlock(&record, &block);
+    return std::string(reinterpret_cast<const char*>(block.bytes), sizeof block.bytes);
+}
+
+bool IsZeroFilled(const TagRecord& record)
+{
+    TagRecord zero;
+    memset(&zero, 0, sizeof zero);
+    return memcmp(&record, &zero, sizeof zero) == 0;
+}
+
+}  // namespace
+
+TEST(TagFile, UntaggedFileGetsATagAppendedAndRemovedByteForByte)
+{
+    TempFile file(kAudio);
+    TagRecord record;
+    memset(&record, 0x7F, sizeof record);
+    EXPECT_EQ(ReadTag(file.handle(), &record), NoTag);
+    EXPECT_TRUE(IsZeroFilled(record));
+
+    const TagRecord written = NewRecord("New");
+    EXPECT_EQ(WriteTag(file.handle(), &written), 1);
+    EXPECT_EQ(file.Contents(), kAudio + Encoded(written));
+
+    EXPECT_EQ(ReadTag(file.handle(), &record), TagFound);
+    EXPECT_EQ(memcmp(&record, &written, sizeof record), 0);
+
+    EXPECT_EQ(RemoveTag(file.handle()), 1);
+    EXPECT_EQ(file.Contents(), kAudio);
+}
+
+TEST(TagFile, TaggedFileIsOverwrittenInPlace)
+{
+    TempFile file(kAudio + MakeBlock());
+    TagRecord record;
+    EXPECT_EQ(ReadTag(file.handle(), &record), TagFound);
+    EXPECT_STREQ(record.title, "Old title");
+    EXPECT_EQ(record.track, 7);
+    EXPECT_EQ(record.genre, 17);
+
+    const TagRecord first = NewRecord("First");
+    const TagRecord second = NewRecord("Second");
+    EXPECT_EQ(WriteTag(file.handle(), &first), 1);
+    EXPECT_EQ(WriteTag(file.handle(), &second), 1);
+    EXPECT_EQ(file.Contents(), kAudio + Encoded(second));
+}
+
+TEST(TagFile, RemoveOnUntaggedFileLeavesItUnchanged)
+{
+    TempFile file(kAudio);
+    EXPECT_EQ(RemoveTag(file.handle()), 1);
+    EXPECT_EQ(file.Contents(), kAudio);
+}
+
+TEST(TagFile, MagicIsCaseSensitiveButNeedNotBeARealTag)
+{
+    const TagRecord record = NewRecord("New");
+    TempFile lower(kAudio + MakeBlock("tag"));
+    EXPECT_EQ(WriteTag(lower.handle(), &record), 1);
+    EXPECT_EQ(lower.Contents(), kAudio + MakeBlock("tag") + Encoded(record));
+
+    // Audio that happens to read "TAG" 128 bytes before the end is taken for
+    // a tag: that is what every ID3v1 reader sees there.
+    const std::string chance = "TAG" + std::string(125, '\x01');
+    TempFile byChance(kAudio + chance);
+    EXPECT_EQ(WriteTag(byChance.handle(), &record), 1);
+    EXPECT_EQ(byChance.Contents(), kAudio + Encoded(record));
+    EXPECT_EQ(RemoveTag(byChance.handle()), 1);
+    EXPECT_EQ(byChance.Contents(), kAudio);
+}
+
+TEST(TagFile, FileThatIsOnlyATagBecomesEmpty)
+{
+    TempFile file(MakeBlock());
+    TagRecord record;
+    EXPECT_EQ(ReadTag(file.handle(), &record), TagFound);
+    EXPECT_EQ(RemoveTag(file.handle()), 1);
+    EXPECT_EQ(file.Size(), 0u);
+}
+
+TEST(TagFile, TwoTrailingBlocksAreHandledOneAtATime)
+{
+    const std::string inner = MakeBlock("TAG", "Inner");
+    TempFile file(kAudio + inner + MakeBlock("TAG", "Outer"));
+    TagRecord record;
+    EXPECT_EQ(ReadTag(file.handle(), &record), TagFound);
+    EXPECT_STREQ(record.title, "Outer");
+
+    const TagRecord written = NewRecord("New");
+    EXPECT_EQ(WriteTag(file.handle(), &written), 1);
+    EXPECT_EQ(file.Contents(), kAudio + inner + Encoded(written));
+
+    EXPECT_EQ(RemoveTag(file.handle()), 1);
+    EXPECT_EQ(file.Contents(), kAudio + inner);
+    EXPECT_EQ(RemoveTag(file.handle()), 1);
+    EXPECT_EQ(file.Contents(), kAudio);
+}
+
+TEST(TagFile, OutcomeDoesNotDependOnTheStartingPosition)
+{
+    const TagRecord record = NewRecord("New");
+    for (uint64_t start : {0u, 500u, 1128u, 5000u}) {
+        TempFile file(kAudio + MakeBlock());
+        TagRecord read;
+        file.SetPosition(start);
+        EXPECT_EQ(ReadTag(file.handle(), &read), TagFound) << start;
+        file.SetPosition(start);
+        EXPECT_EQ(WriteTag(file.handle(), &record), 1) << start;
+        EXPECT_EQ(file.Contents(), kAudio + Encoded(record)) << start;
+        file.SetPosition(start);
+        EXPECT_EQ(RemoveTag(file.handle()), 1) << start;
+        EXPECT_EQ(file.Contents(), kAudio) << start;
+    }
+}
+
+TEST(TagFile, FilesShorterThanABlockHaveNoTag)
+{
+    const TagRecord record = NewRecord("New");
+    for (const std::string& content : {std::string(), std::string("TAG"),
+                                       "TAG" + std::string(97, 'x'), MakeBlock().substr(0, 127)}) {
+        TempFile file(content);
+        TagRecord read;
+        EXPECT_EQ(ReadTag(file.handle(), &read), NoTag) << content.size();
+        EXPECT_TRUE(IsZeroFilled(read));
+        EXPECT_EQ(RemoveTag(file.handle()), 1);
+        EXPECT_EQ(file.Contents(), content);
+        EXPECT_EQ(WriteTag(file.handle(), &record), 1);
+        EXPECT_EQ(file.Contents(), content + Encoded(record));
+    }
+}
+
+TEST(TagFile, FilesOf4GiBAndMoreUseTheirRealLastBlock)
+{
+    // Sparse, so it takes no disk space. A 32-bit move would land near the
+    // start and overwrite the head instead.
+    const uint64_t size = (uint64_t(1) << 32) + 1000;
+    const std::string head = "ID3 head bytes that must stay";
+    TempFile file(size, head, MakeBlock());
+
+    TagRecord record;
+    EXPECT_EQ(ReadTag(file.handle(), &record), TagFound);
+    EXPECT_STREQ(record.title, "Old title");
+
+    const TagRecord written = NewRecord("Large");
+    EXPECT_EQ(WriteTag(file.handle(), &written), 1);
+    EXPECT_EQ(file.Size(), size);
+    EXPECT_EQ(file.Read(size - 128, 128), Encoded(written));
+    EXPECT_EQ(file.Read(0, (uint32_t)head.size()), head);
+
+    EXPECT_EQ(RemoveTag(file.handle()), 1);
+    EXPECT_EQ(file.Size(), size - 128);
+    EXPECT_EQ(WriteTag(file.handle(), &written), 1);
+    EXPECT_EQ(file.Size(), size);
+    EXPECT_EQ(file.Read(size - 128, 128), Encoded(written));
+    EXPECT_EQ(file.Read(0, (uint32_t)head.size()), head);
+}
+
+TEST(TagFile, ReadOnlyHandleReadsButNeverReportsAFailedChangeAsDone)
+{
+    const std::string tagged = kAudio + MakeBlock();
+    TempFile file(tagged, Access::ReadOnly);
+    TagRecord record;
+    EXPECT_EQ(ReadTag(file.handle(), &record), TagFound);
+
+    const TagRecord written = NewRecord("New");
+    EXPECT_EQ(WriteTag(file.handle(), &written), 0);
+    EXPECT_EQ(RemoveTag(file.handle()), 0);
+    EXPECT_EQ(file.Contents(), tagged);
+
+    TempFile untagged(kAudio, Access::ReadOnly);
+    EXPECT_EQ(WriteTag(untagged.handle(), &written), 0);
+    EXPECT_EQ(untagged.Contents(), kAudio);
+    EXPECT_EQ(RemoveTag(untagged.handle()), 1);
+}
+
+TEST(TagFile, WriteOnlyHandleFailsWithoutTouchingTheFile)
+{
+    // Without reading, nobody can tell whether the file has a tag, so a save
+    // could append a second one: every operation fails instead.
+    const std::string tagged = kAudio + MakeBlock();
+    TempFile file(tagged, Access::WriteOnly);
+    TagRecord record;
+    EXPECT_EQ(ReadTag(file.handle(), &record), ReadFailed);
+    EXPECT_TRUE(IsZeroFilled(record));
+
+    const TagRecord written = NewRecord("New");
+    EXPECT_EQ(WriteTag(file.handle(), &written), 0);
+    EXPECT_EQ(RemoveTag(file.handle()), 0);
+    EXPECT_EQ(file.Contents(), tagged);
+}
