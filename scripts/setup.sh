@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils imagemagick
-  python3 python3-mutagen id3v2 zip unzip
+  python3 python3-mutagen python3-pefile id3v2 zip unzip
 )
 
 missing=()
