@@ -80,29 +80,29 @@ void ExpectOneBox(const DialogRun& run, const char* text)
 TEST(TagDialog, TaggedFileOpensCheckedWithEveryFieldShown)
 {
     TempFile file(kTagged);
-    DialogRun run = RunDialog(
-        file.handle(), {
-                           [](HWND d) {
-                               EXPECT_TRUE(Checked(d));
-                               for (int id : kFields)
-                                   EXPECT_TRUE(Enabled(d, id)) << id;
-                               EXPECT_EQ(ControlText(d, IDC_TRACK), "7");
-                               EXPECT_EQ(ControlText(d, IDC_TITLE), "Song");
-                               EXPECT_EQ(ControlText(d, IDC_ARTIST), "Artist");
-                               EXPECT_EQ(ControlText(d, IDC_ALBUM), "Album");
-                               EXPECT_EQ(ControlText(d, IDC_YEAR), "1999");
-                               EXPECT_EQ(ControlText(d, IDC_COMMENT), "Comment");
-                               EXPECT_EQ(GenrePosition(d), 18);
-                               EXPECT_EQ(ControlText(d, IDC_GENRE), "Rock");
-                               EXPECT_EQ(SendDlgItemMessageA(d, IDC_GENRE, CB_GETCOUNT, 0, 0), 143);
-                               // The dialog manager gives the focus to the check box.
-                               EXPECT_EQ(GetFocus(), GetDlgItem(d, IDC_HASTAG));
-                               char caption[64];
-                               GetWindowTextA(d, caption, sizeof caption);
-                               EXPECT_STREQ(caption, "Quillon - MP3");
-                           },
-                           CloseDialog(),
-                       });
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            EXPECT_TRUE(Checked(d));
+            for (int id : kFields)
+                EXPECT_TRUE(Enabled(d, id)) << id;
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "7");
+            EXPECT_EQ(ControlText(d, IDC_TITLE), "Song");
+            EXPECT_EQ(ControlText(d, IDC_ARTIST), "Artist");
+            EXPECT_EQ(ControlText(d, IDC_ALBUM), "Album");
+            EXPECT_EQ(ControlText(d, IDC_YEAR), "1999");
+            EXPECT_EQ(ControlText(d, IDC_COMMENT), "Comment");
+            EXPECT_EQ(GenrePosition(d), 18);
+            EXPECT_EQ(ControlText(d, IDC_GENRE), "Rock");
+            EXPECT_EQ(SendDlgItemMessageA(d, IDC_GENRE, CB_GETCOUNT, 0, 0), 143);
+            // The dialog manager gives the focus to the check box.
+            EXPECT_EQ(GetFocus(), GetDlgItem(d, IDC_HASTAG));
+            char caption[64];
+            GetWindowTextA(d, caption, sizeof caption);
+            EXPECT_STREQ(caption, "Quillon - MP3");
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_EQ(file.Contents(), kTagged);
@@ -111,33 +111,32 @@ TEST(TagDialog, TaggedFileOpensCheckedWithEveryFieldShown)
 TEST(TagDialog, TypingLimitsMatchTheTagFields)
 {
     TempFile file(kTagged);
-    DialogRun run = RunDialog(
-        file.handle(),
-        {
-            [](HWND d) {
-                const int limits[][2] = {{IDC_TRACK, 3},  {IDC_TITLE, 30}, {IDC_ARTIST, 30},
-                                         {IDC_ALBUM, 30}, {IDC_YEAR, 4},   {IDC_COMMENT, 28}};
-                for (auto& limit : limits)
-                    EXPECT_EQ(SendDlgItemMessageA(d, limit[0], EM_GETLIMITTEXT, 0, 0), limit[1]);
-            },
-            // Digits only in the number fields.
-            [](HWND d) {
-                SetText(d, IDC_YEAR, "");
-                Focus(d, IDC_YEAR);
-                Type("2a0b");
-            },
-            [](HWND d) {
-                EXPECT_EQ(ControlText(d, IDC_YEAR), "20");
-                SetText(d, IDC_TITLE, "");
-                Focus(d, IDC_TITLE);
-                Type(std::string(30, 'x') + "yz");
-            },
-            [](HWND d) {
-                EXPECT_EQ(ControlText(d, IDC_TITLE), std::string(30, 'x'));
-                Click(d, IDC_SAVE);
-            },
-            CloseDialog(),
-        });
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            const int limits[][2] = {{IDC_TRACK, 3},  {IDC_TITLE, 30}, {IDC_ARTIST, 30},
+                                     {IDC_ALBUM, 30}, {IDC_YEAR, 4},   {IDC_COMMENT, 28}};
+            for (auto& limit : limits)
+                EXPECT_EQ(SendDlgItemMessageA(d, limit[0], EM_GETLIMITTEXT, 0, 0), limit[1]);
+        },
+        // Digits only in the number fields.
+        [](HWND d) {
+            SetText(d, IDC_YEAR, "");
+            Focus(d, IDC_YEAR);
+            Type("2a0b");
+        },
+        [](HWND d) {
+            EXPECT_EQ(ControlText(d, IDC_YEAR), "20");
+            SetText(d, IDC_TITLE, "");
+            Focus(d, IDC_TITLE);
+            Type(std::string(30, 'x') + "yz");
+        },
+        [](HWND d) {
+            EXPECT_EQ(ControlText(d, IDC_TITLE), std::string(30, 'x'));
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     TagRecord saved;
     TagBlock block;
@@ -151,28 +150,28 @@ TEST(TagDialog, TypingLimitsMatchTheTagFields)
 TEST(TagDialog, UntaggedFileOpensEmptyAndSavesWhatIsTyped)
 {
     TempFile file(kAudio);
-    DialogRun run = RunDialog(
-        file.handle(), {
-                           [](HWND d) {
-                               EXPECT_FALSE(Checked(d));
-                               for (int id : kFields)
-                                   EXPECT_FALSE(Enabled(d, id)) << id;
-                               EXPECT_TRUE(Enabled(d, IDC_SAVE));
-                               EXPECT_TRUE(Enabled(d, IDC_CLOSE));
-                               EXPECT_EQ(GenrePosition(d), CB_ERR);
-                               EXPECT_EQ(SendDlgItemMessageA(d, IDC_GENRE, CB_GETCOUNT, 0, 0), 143);
-                           },
-                           [](HWND d) { Click(d, IDC_HASTAG); },
-                           [](HWND d) {
-                               for (int id : kFields)
-                                   EXPECT_TRUE(Enabled(d, id)) << id;
-                               EXPECT_EQ(ControlText(d, IDC_TRACK), "");
-                               SetText(d, IDC_TITLE, "Typed");
-                               SetText(d, IDC_YEAR, "2024");
-                               Click(d, IDC_SAVE);
-                           },
-                           CloseDialog(),
-                       });
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            EXPECT_FALSE(Checked(d));
+            for (int id : kFields)
+                EXPECT_FALSE(Enabled(d, id)) << id;
+            EXPECT_TRUE(Enabled(d, IDC_SAVE));
+            EXPECT_TRUE(Enabled(d, IDC_CLOSE));
+            EXPECT_EQ(GenrePosition(d), CB_ERR);
+            EXPECT_EQ(SendDlgItemMessageA(d, IDC_GENRE, CB_GETCOUNT, 0, 0), 143);
+        },
+        [](HWND d) { Click(d, IDC_HASTAG); },
+        [](HWND d) {
+            for (int id : kFields)
+                EXPECT_TRUE(Enabled(d, id)) << id;
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "");
+            SetText(d, IDC_TITLE, "Typed");
+            SetText(d, IDC_YEAR, "2024");
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     std::string expected(128, '\0');
     memcpy(&expected[0], "TAGTyped", 8);
@@ -184,24 +183,25 @@ TEST(TagDialog, UntaggedFileOpensEmptyAndSavesWhatIsTyped)
 TEST(TagDialog, UncheckedSaveRemovesTheTagAndKeepsTheTextsForLater)
 {
     TempFile file(kTagged);
-    DialogRun run = RunDialog(file.handle(), {
-                                                 [](HWND d) { Click(d, IDC_HASTAG); },
-                                                 [](HWND d) {
-                                                     EXPECT_FALSE(Enabled(d, IDC_TITLE));
-                                                     Click(d, IDC_SAVE);
-                                                 },
-                                                 [&](HWND d) {
-                                                     EXPECT_EQ(file.Contents(), kAudio);
-                                                     EXPECT_EQ(ControlText(d, IDC_TITLE), "Song");
-                                                     Click(d, IDC_HASTAG);
-                                                 },
-                                                 [](HWND d) {
-                                                     EXPECT_TRUE(Enabled(d, IDC_TITLE));
-                                                     Click(d, IDC_SAVE);
-                                                     Click(d, IDC_SAVE);
-                                                 },
-                                                 CloseDialog(),
-                                             });
+    const std::vector<Step> steps = {
+        [](HWND d) { Click(d, IDC_HASTAG); },
+        [](HWND d) {
+            EXPECT_FALSE(Enabled(d, IDC_TITLE));
+            Click(d, IDC_SAVE);
+        },
+        [&](HWND d) {
+            EXPECT_EQ(file.Contents(), kAudio);
+            EXPECT_EQ(ControlText(d, IDC_TITLE), "Song");
+            Click(d, IDC_HASTAG);
+        },
+        [](HWND d) {
+            EXPECT_TRUE(Enabled(d, IDC_TITLE));
+            Click(d, IDC_SAVE);
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     EXPECT_EQ(file.Contents(), kTagged);
 }
@@ -209,24 +209,24 @@ TEST(TagDialog, UncheckedSaveRemovesTheTagAndKeepsTheTextsForLater)
 TEST(TagDialog, TrackAbove255IsRefusedAndNothingIsWritten)
 {
     TempFile file(kTagged);
-    DialogRun run =
-        RunDialog(file.handle(), {
-                                     [](HWND d) {
-                                         SetText(d, IDC_TRACK, "300");
-                                         SetText(d, IDC_TITLE, "Changed");
-                                         Click(d, IDC_SAVE);
-                                     },
-                                     [](HWND d) {
-                                         EXPECT_EQ(ControlText(d, IDC_TRACK), "300");
-                                         EXPECT_EQ(ControlText(d, IDC_TITLE), "Changed");
-                                         SetText(d, IDC_TRACK, "255");
-                                     },
-                                     [&](HWND d) {
-                                         EXPECT_EQ(file.Contents(), kTagged);
-                                         Click(d, IDC_SAVE);
-                                     },
-                                     CloseDialog(),
-                                 });
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            SetText(d, IDC_TRACK, "300");
+            SetText(d, IDC_TITLE, "Changed");
+            Click(d, IDC_SAVE);
+        },
+        [](HWND d) {
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "300");
+            EXPECT_EQ(ControlText(d, IDC_TITLE), "Changed");
+            SetText(d, IDC_TRACK, "255");
+        },
+        [&](HWND d) {
+            EXPECT_EQ(file.Contents(), kTagged);
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     ExpectOneBox(run, "Track number must be between 0 and 255!");
     EXPECT_EQ(file.Read(kAudio.size() + 126, 1), "\xFF");
@@ -235,27 +235,27 @@ TEST(TagDialog, TrackAbove255IsRefusedAndNothingIsWritten)
 TEST(TagDialog, GenrePicksSaveTheirCodeAndAnUnnamedCodeIsKept)
 {
     TempFile file(kAudio + Block("Song", "1999", 7, 150));
-    DialogRun run =
-        RunDialog(file.handle(), {
-                                     [](HWND d) {
-                                         EXPECT_EQ(GenrePosition(d), CB_ERR);
-                                         Click(d, IDC_SAVE);
-                                     },
-                                     [&](HWND d) {
-                                         EXPECT_EQ(file.Read(kAudio.size() + 127, 1), "\x96");
-                                         PickGenre(d, 64);
-                                         EXPECT_EQ(ControlText(d, IDC_GENRE), "Jungle");
-                                         // A pick alone writes nothing.
-                                         EXPECT_EQ(file.Read(kAudio.size() + 127, 1), "\x96");
-                                         Click(d, IDC_SAVE);
-                                     },
-                                     [&](HWND d) {
-                                         EXPECT_EQ(file.Read(kAudio.size() + 127, 1), "\x3F");
-                                         PickGenre(d, 0);
-                                         Click(d, IDC_SAVE);
-                                     },
-                                     CloseDialog(),
-                                 });
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            EXPECT_EQ(GenrePosition(d), CB_ERR);
+            Click(d, IDC_SAVE);
+        },
+        [&](HWND d) {
+            EXPECT_EQ(file.Read(kAudio.size() + 127, 1), "\x96");
+            PickGenre(d, 64);
+            EXPECT_EQ(ControlText(d, IDC_GENRE), "Jungle");
+            // A pick alone writes nothing.
+            EXPECT_EQ(file.Read(kAudio.size() + 127, 1), "\x96");
+            Click(d, IDC_SAVE);
+        },
+        [&](HWND d) {
+            EXPECT_EQ(file.Read(kAudio.size() + 127, 1), "\x3F");
+            PickGenre(d, 0);
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     EXPECT_EQ(file.Read(kAudio.size() + 127, 1), "\xFF");
 }
@@ -265,16 +265,17 @@ TEST(TagDialog, FileTextIsShownAsStoredAndSavedUpToItsNul)
     std::string block = Block("Song", "19x9", 0, 255);
     memcpy(&block[3], "Be\0fore", 7);
     TempFile file(kAudio + block);
-    DialogRun run = RunDialog(file.handle(), {
-                                                 [](HWND d) {
-                                                     EXPECT_EQ(ControlText(d, IDC_YEAR), "19x9");
-                                                     EXPECT_EQ(ControlText(d, IDC_TITLE), "Be");
-                                                     EXPECT_EQ(ControlText(d, IDC_TRACK), "0");
-                                                     EXPECT_EQ(GenrePosition(d), 0);
-                                                     Click(d, IDC_SAVE);
-                                                 },
-                                                 CloseDialog(),
-                                             });
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            EXPECT_EQ(ControlText(d, IDC_YEAR), "19x9");
+            EXPECT_EQ(ControlText(d, IDC_TITLE), "Be");
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "0");
+            EXPECT_EQ(GenrePosition(d), 0);
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     EXPECT_EQ(file.Read(kAudio.size(), 33), std::string("TAGBe") + std::string(28, '\0'));
     EXPECT_EQ(file.Read(kAudio.size() + 93, 4), "19x9");
@@ -354,7 +355,8 @@ TEST(TagDialog, AltSSavesAndTabFollowsTheTemplateOrder)
 TEST(TagDialog, UnreadableFileIsReportedAndTheDialogCloses)
 {
     TempFile file(kTagged, Access::WriteOnly);
-    DialogRun run = RunDialog(file.handle(), {});
+    const std::vector<Step> steps = {};
+    DialogRun run = RunDialog(file.handle(), steps);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.result, 0);
     ExpectOneBox(run, "Could not read from file!");
@@ -364,13 +366,14 @@ TEST(TagDialog, UnreadableFileIsReportedAndTheDialogCloses)
 TEST(TagDialog, UnwritableFileReportsEverySaveThatFails)
 {
     TempFile file(kTagged, Access::ReadOnly);
-    DialogRun run = RunDialog(file.handle(), {
-                                                 [](HWND d) { Click(d, IDC_SAVE); },
-                                                 [](HWND d) { Click(d, IDC_HASTAG); },
-                                                 [](HWND d) { Click(d, IDC_SAVE); },
-                                                 [](HWND d) { EXPECT_TRUE(IsWindowVisible(d)); },
-                                                 CloseDialog(),
-                                             });
+    const std::vector<Step> steps = {
+        [](HWND d) { Click(d, IDC_SAVE); },
+        [](HWND d) { Click(d, IDC_HASTAG); },
+        [](HWND d) { Click(d, IDC_SAVE); },
+        [](HWND d) { EXPECT_TRUE(IsWindowVisible(d)); },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     ASSERT_EQ(run.boxes.size(), 2u);
     for (const MessageBoxSeen& box : run.boxes) {
@@ -383,7 +386,8 @@ TEST(TagDialog, UnwritableFileReportsEverySaveThatFails)
 TEST(TagDialog, InstanceWithoutTheDialogFailsQuietly)
 {
     TempFile file(kTagged);
-    DialogRun run = RunDialog(file.handle(), {}, GetModuleHandleA(nullptr), 1000);
+    const std::vector<Step> steps = {};
+    DialogRun run = RunDialog(file.handle(), steps, GetModuleHandleA(nullptr), 1000);
     EXPECT_EQ(run.result, -1);
     EXPECT_FALSE(run.dialogSeen);
     EXPECT_TRUE(run.boxes.empty());
@@ -393,24 +397,25 @@ TEST(TagDialog, InstanceWithoutTheDialogFailsQuietly)
 TEST(TagDialog, SecondCallOnTheSameHandleShowsWhatTheFirstSaved)
 {
     TempFile file(kAudio);
-    DialogRun first = RunDialog(file.handle(), {
-                                                   [](HWND d) { Click(d, IDC_HASTAG); },
-                                                   [](HWND d) {
-                                                       SetText(d, IDC_TITLE, "Saved once");
-                                                       SetText(d, IDC_TRACK, "12");
-                                                       Click(d, IDC_SAVE);
-                                                   },
-                                                   CloseDialog(),
-                                               });
+    const std::vector<Step> firstSteps = {
+        [](HWND d) { Click(d, IDC_HASTAG); },
+        [](HWND d) {
+            SetText(d, IDC_TITLE, "Saved once");
+            SetText(d, IDC_TRACK, "12");
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun first = RunDialog(file.handle(), firstSteps);
     ExpectClosedNormally(first);
-    DialogRun second =
-        RunDialog(file.handle(), {
-                                     [](HWND d) {
-                                         EXPECT_TRUE(Checked(d));
-                                         EXPECT_EQ(ControlText(d, IDC_TITLE), "Saved once");
-                                         EXPECT_EQ(ControlText(d, IDC_TRACK), "12");
-                                     },
-                                     CloseDialog(),
-                                 });
+    const std::vector<Step> secondSteps = {
+        [](HWND d) {
+            EXPECT_TRUE(Checked(d));
+            EXPECT_EQ(ControlText(d, IDC_TITLE), "Saved once");
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "12");
+        },
+        CloseDialog(),
+    };
+    DialogRun second = RunDialog(file.handle(), secondSteps);
     ExpectClosedNormally(second);
 }
