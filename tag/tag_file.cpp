@@ -11,9 +11,9 @@ static int SeekTo(FileHandle file, uint64_t offset)
 
 // Finds the trailer: reads the first size bytes of the file's last 128 (the
 // whole block, or just its magic) and tells whether they begin with "TAG".
-// Every failure to move or read is TRAILER_UNKNOWN, so the caller changes
-// nothing; a file shorter than a block, or a read that comes up short, has
-// no tag.
+// A file shorter than a block has no tag. Every failure to move or read is
+// TRAILER_UNKNOWN, so the caller changes nothing; so is a read that comes up
+// short, since the file is long enough and can only have changed under us.
 static TrailerState ProbeTrailer(FileHandle file, unsigned char* buffer, uint32_t size,
                                  uint64_t* length)
 {
@@ -22,7 +22,7 @@ static TrailerState ProbeTrailer(FileHandle file, unsigned char* buffer, uint32_
     if (!SeekTo(file, *length - TAG_BLOCK_SIZE)) return TRAILER_UNKNOWN;
     uint32_t got;
     if (!FileRead(file, buffer, size, &got)) return TRAILER_UNKNOWN;
-    if (got < size) return TRAILER_NONE;
+    if (got < size) return TRAILER_UNKNOWN;
     return HasTagMagic(buffer) ? TRAILER_TAG : TRAILER_NONE;
 }
 

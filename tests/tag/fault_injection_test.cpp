@@ -105,19 +105,6 @@ std::vector<Case> Cases()
     };
 }
 
-// KNOWN FAULT in tag/tag_file.cpp, left for its owner to fix: ProbeTrailer
-// takes a read of the last block that comes up short for "no tag", although
-// the file is long enough to hold one. On a tagged file WriteTag then appends
-// a second tag behind the first, and RemoveTag leaves the tag in place; both
-// report success. The DISABLED_ tests in KnownFault show each on its own.
-// Until it is fixed the sweep expects exactly these violations, and fails as
-// soon as one stops happening, so this exemption cannot outlive the fault.
-bool IsKnownFault(const Case& c, const char* primitive, FaultKind kind)
-{
-    return c.op != Op::Read && c.before == kAudio + MakeBlock() &&
-           strcmp(primitive, "FileRead") == 0 && kind == FaultKind::Short;
-}
-
 struct Run {
     int calls;
     const char* faulted;
@@ -175,7 +162,6 @@ struct Sweep {
     int faults = 0;
     std::vector<bool> callFaulted;  // by call number, 1-based
     std::vector<std::string> violations;
-    std::vector<std::string> knownThatDidNotHappen;
 };
 
 Sweep SweepCase(const Case& c)
@@ -193,11 +179,7 @@ Sweep SweepCase(const Case& c)
             sweep.callFaulted[(size_t)n] = true;
             const std::string where = std::string("call ") + std::to_string(n) + " (" +
                                       run.faulted + "), " + KindName(kind) + ": ";
-            if (IsKnownFault(c, run.faulted, kind)) {
-                if (run.problem.empty()) sweep.knownThatDidNotHappen.push_back(where);
-            } else if (!run.problem.empty()) {
-                sweep.violations.push_back(where + run.problem);
-            }
+            if (!run.problem.empty()) sweep.violations.push_back(where + run.problem);
         }
     }
     return sweep;
@@ -213,10 +195,6 @@ TEST_P(FaultAtAnyCall, LeavesTheFileAsItWasOrAsIntendedAndSaysWhich)
     ASSERT_EQ(sweep.cleanProblem, "") << "even without a fault";
     for (const std::string& violation : sweep.violations)
         ADD_FAILURE() << violation;
-    for (const std::string& where : sweep.knownThatDidNotHappen) {
-        ADD_FAILURE() << where << "the known fault no longer happens: remove it from "
-                      << "IsKnownFault and enable the KnownFault tests";
-    }
     RecordProperty("faults_injected", sweep.faults);
 }
 
@@ -266,39 +244,6 @@ TEST(FaultInjection, ShortAndPartialTransfersReallyMoveHalf)
     ArmFault(1, FaultKind::Short);
     EXPECT_EQ(FileRead(file.handle(), buffer, sizeof buffer, &done), 1);
     EXPECT_EQ(done, 64u);
-}
-
-// KNOWN FAULT (see IsKnownFault), disabled so the suite stays green: run with
-// --gtest_also_run_disabled_tests to see them fail.
-TEST(KnownFault, DISABLED_ShortReadOfTheLastBlockNeverLeavesTwoTags)
-{
-    const std::string tagged = kAudio + MakeBlock();
-    TempFile file(tagged);
-    const TagRecord record = NewRecord();
-    ArmFault(3, FaultKind::Short);  // the end, the last block, then its read
-    const int result = WriteTag(file.handle(), &record);
-    ASSERT_STREQ(FaultedPrimitive(), "FileRead");
-    DisarmFault();
-    const std::string contents = file.Contents();
-    EXPECT_FALSE(contents == tagged + Encoded(record))
-        << "WriteTag returned " << result << " and appended a second tag behind the old one";
-    EXPECT_TRUE(result == 1 ? contents == kAudio + Encoded(record) : contents == tagged)
-        << "WriteTag returned " << result << "; the file has " << contents.size() << " bytes";
-}
-
-TEST(KnownFault, DISABLED_ShortReadOfTheMagicNeverReportsATagRemoved)
-{
-    const std::string tagged = kAudio + MakeBlock();
-    TempFile file(tagged);
-    ArmFault(3, FaultKind::Short);
-    const int result = RemoveTag(file.handle());
-    ASSERT_STREQ(FaultedPrimitive(), "FileRead");
-    DisarmFault();
-    const std::string contents = file.Contents();
-    EXPECT_FALSE(result == 1 && contents == tagged)
-        << "RemoveTag reported success with the tag still in place";
-    EXPECT_TRUE(result == 1 ? contents == kAudio : contents == tagged)
-        << "RemoveTag returned " << result << "; the file has " << contents.size() << " bytes";
 }
 
 }  // namespace
