@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth x11-utils imagemagick
+  wine wine32:i386 xvfb xauth x11-utils xdotool imagemagick
   python3 python3-mutagen python3-pefile id3v2 zip unzip
 )
 

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Opens an MP3 file's tag dialog in the stand-in host under Wine: on the screen
+# when there is a display, otherwise on a virtual one, saved as a screenshot.
+#   run.sh [FILE.mp3]   (default: a fresh copy of samples/sample.mp3 in build/run/)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+# Not the ctest fixture's build/win32/wine: stopping one must not stop the other.
+wine_dir=$root/build/run-wine
+run_dir=$root/build/run
+dialog_title="Quillon - MP3"
+host_caption="Quillon"
+window_timeout=120 # seconds; Wine under emulation starts slowly
+
+die() {
+  echo "run: $*" >&2
+  exit 1
+}
+
+# Wine's drive Z: is the Unix root, so every absolute path has a Windows name.
+windows_path() {
+  local path=${1//\//\\}
+  echo "Z:$path"
+}
+
+scripts/setup.sh || exit 1
+
+[[ -f build/win32/build.ninja ]] || cmake --preset win32 >/dev/null
+# The host target also copies the plugin beside the host.
+cmake --build --preset win32 --target QuillonHost
+host=$root/build/win32/host/QuillonHost.exe
+
+mkdir -p "$run_dir"
+rm -f "$run_dir"/dialog.png "$run_dir"/message-*.png
+if [[ $# -ge 1 ]]; then
+  [[ -f $1 ]] || die "$1: no such file"
+  file=$(realpath -- "$1")
+else
+  # A copy, so that saving in the dialog never changes the shipped sample.
+  file=$run_dir/sample.mp3
+  cp samples/sample.mp3 "$file"
+fi
+
+if ! wine_says=$(wine --version 2>&1); then
+  cat >&2 <<EOF
+run: Wine cannot run on this machine, so the tag dialog cannot be shown.
+run: 'wine --version' said: $wine_says
+run: The host and the plugin are 32-bit Windows programs and need 32-bit Wine
+run: (wine32), which needs the kernel's 32-bit support or a qemu-i386 handler
+run: for 32-bit programs. The build itself is done: $host
+EOF
+  exit 3
+fi
+
+host_pid=
+cleanup() {
+  if [[ -n $host_pid ]] && kill -0 "$host_pid" 2>/dev/null; then kill "$host_pid" 2>/dev/null || true; fi
+  scripts/wine-session.sh stop "$wine_dir"
+}
+
+# Set per run: with a window manager Wine lets it frame and move the dialog;
+# without one Wine draws the frame itself and closes windows without delay.
+set_managed() {
+  scripts/wine-run.sh "$wine_dir" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f \
+    >/dev/null 2>&1
+}
+
+if [[ -n ${DISPLAY:-} ]]; then
+  scripts/wine-session.sh start "$wine_dir" --display
+  trap cleanup EXIT
+  set_managed Y
+  echo "run: opening $file"
+  status=0
+  scripts/wine-run.sh "$wine_dir" "$host" "$(windows_path "$file")" || status=$?
+  exit "$status"
+fi
+
+scripts/wine-session.sh start "$wine_dir"
+trap cleanup EXIT
+set_managed N
+DISPLAY=$(cat "$wine_dir/display")
+export DISPLAY
+
+echo "run: opening $file on the virtual display $DISPLAY"
+scripts/wine-run.sh "$wine_dir" "$host" "$(windows_path "$file")" >"$run_dir/host.log" 2>&1 &
+host_pid=$!
+
+# The X window of a shown Windows window with exactly this title, if any; a
+# hidden one (the host's main window) has an X window too, never mapped.
+shown_window() {
+  local id
+  for id in $(xwininfo -root -tree 2>/dev/null |
+    awk -v title="\"$1\":" 'index($0, title) { print $1 }'); do
+    if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+      echo "$id"
+      return
+    fi
+  done
+}
+
+# The host's message boxes (caption "Quillon") come before the dialog: each is
+# saved, shown by path and answered with Enter, so a warning such as the
+# read-only one lets the dialog follow.
+window=
+boxes=0
+for _ in $(seq $((window_timeout * 10))); do
+  window=$(shown_window "$dialog_title")
+  [[ -n $window ]] && break
+  box=$(shown_window "$host_caption")
+  if [[ -n $box ]]; then
+    sleep 0.5
+    boxes=$((boxes + 1))
+    import -window "$box" "$run_dir/message-$boxes.png"
+    echo "run: the host showed a message: $run_dir/message-$boxes.png" >&2
+    xdotool windowfocus "$box" key Return 2>/dev/null || true
+    sleep 1
+  fi
+  kill -0 "$host_pid" 2>/dev/null || break
+  sleep 0.1
+done
+
+shot=$run_dir/dialog.png
+if [[ -z $window ]]; then
+  import -window root "$shot" 2>/dev/null || true
+  if kill -0 "$host_pid" 2>/dev/null; then
+    echo "run: no \"$dialog_title\" window after ${window_timeout} s; the screen: $shot" >&2
+  else
+    wait "$host_pid" && status=0 || status=$?
+    host_pid=
+    echo "run: the host ended with status $status before its dialog appeared" >&2
+    cat "$run_dir/host.log" >&2
+  fi
+  exit 1
+fi
+
+# The window exists before its controls are painted.
+sleep 1
+import -window "$window" "$shot"
+echo "$shot"
+
+# Esc does nothing in this dialog; Alt+F4 closes it as the Close button does.
+xdotool windowfocus "$window" key alt+F4 2>/dev/null || true
+for _ in $(seq 50); do
+  kill -0 "$host_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$host_pid" 2>/dev/null; then
+  echo "run: the dialog did not close on Alt+F4; ending the host" >&2
+else
+  wait "$host_pid" || true
+  host_pid=
+fi
+exit 0
