@@ -55,7 +55,9 @@ fi
 
 host_pid=
 cleanup() {
-  if [[ -n $host_pid ]] && kill -0 "$host_pid" 2>/dev/null; then kill "$host_pid" 2>/dev/null || true; fi
+  if [[ -n $host_pid ]] && kill -0 "$host_pid" 2>/dev/null; then
+    kill "$host_pid" 2>/dev/null || true
+  fi
   scripts/wine-session.sh stop "$wine_dir"
 }
 
