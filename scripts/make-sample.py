@@ -18,7 +18,7 @@ FRAME_UNITS = 144 * BITRATE
 HEADER = (0xFF, 0xFB, 0x90, 0xC4)
 PADDING_BIT = 0x02
 # Mono side information. All zero means no main data and zero-length
-# granules: every spectral value is zero, which decodes as silence.
+# granules: every frequency line is zero, which decodes as silence.
 SIDE_INFO_SIZE = 17
 
 TAG = {
