@@ -301,7 +301,12 @@ TEST(TagDialog, EnterSavesFromEveryFieldAndClosesFromClose)
         });
     }
     steps.push_back([](HWND d) {
-        Focus(d, IDC_CLOSE);
+        // Tabbing onto Close makes it the default button while it has the focus.
+        Focus(d, IDC_SAVE);
+        PressKey(VK_TAB);
+    });
+    steps.push_back([](HWND d) {
+        EXPECT_EQ(GetFocus(), GetDlgItem(d, IDC_CLOSE));
         PressKey(VK_RETURN);
     });
     DialogRun run = RunDialog(file.handle(), steps);

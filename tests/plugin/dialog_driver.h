@@ -30,7 +30,7 @@ using Step = std::function<void(HWND dialog)>;
 // Calls LoadFile on the handle and runs the steps against the dialog it
 // shows. A run that has not ended after timeoutMs is ended by force.
 DialogRun RunDialog(HANDLE file, const std::vector<Step>& steps, HINSTANCE instance = nullptr,
-                    DWORD timeoutMs = 5000);
+                    DWORD timeoutMs = 15000);
 
 // Keys as the keyboard sends them to the focused control.
 void PressKey(UINT key);
