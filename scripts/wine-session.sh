@@ -6,6 +6,14 @@
 #   wine-session.sh stop DIR
 set -euo pipefail
 
+# Whatever runs this (ctest) reads our output until every holder of its pipes
+# has closed them, so the display and the server, which outlive this script,
+# must not inherit any descriptor but the files they are given.
+for fd in /proc/$$/fd/*; do
+  n=${fd##*/}
+  if [[ $n -gt 2 ]]; then eval "exec $n>&-" 2>/dev/null || true; fi
+done
+
 cmd=${1:?start or stop}
 dir=$(mkdir -p "${2:?wine directory}" && cd "$2" && pwd)
 export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all
@@ -28,7 +36,7 @@ start() {
     echo "$DISPLAY" >"$dir/display"
   else
     # Xvfb picks a free display number and writes it to the descriptor.
-    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$dir/xvfb.number" 2>"$dir/xvfb.log" &
+    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.number" 2>"$dir/xvfb.log" &
     echo $! >"$dir/xvfb.pid"
     for _ in $(seq 100); do
       [[ -s "$dir/xvfb.number" ]] && break
@@ -39,21 +47,28 @@ start() {
   fi
   export DISPLAY=$(cat "$dir/display")
 
-  # One persistent server for the whole session: every program after the
-  # first starts in well under a second.
-  if [[ ! -f "$WINEPREFIX/.quillon-ready" ]]; then
+  # Making a prefix runs many programs at once, and under qemu-i386 one of
+  # them now and then dies; a second try almost always completes.
+  for _ in 1 2 3; do
+    [[ -f "$WINEPREFIX/.quillon-ready" ]] && break
     rm -rf "$WINEPREFIX"
-    timeout 600 wineboot -i >"$dir/wineboot.log" 2>&1 || { cat "$dir/wineboot.log" >&2; exit 1; }
-    # Windows stay managed (Wine's default), although without a window manager
-    # each one takes about 2 s to close: unmanaged windows under qemu-i386
-    # die of X errors (BadWindow on unmap) when they close.
-    touch "$WINEPREFIX/.quillon-ready"
-  fi
+    if timeout 300 wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
+      # Windows stay managed (Wine's default), although without a window
+      # manager each one takes about 2 s to close: unmanaged windows under
+      # qemu-i386 die of X errors (BadWindow on unmap) when they close.
+      touch "$WINEPREFIX/.quillon-ready"
+    fi
+    # The server that made the prefix lingers a few seconds; wait it out so
+    # the persistent one below can start.
+    timeout 60 wineserver -w </dev/null >/dev/null 2>&1 || wineserver -k || true
+  done
+  [[ -f "$WINEPREFIX/.quillon-ready" ]] || { cat "$dir/wineboot.log" >&2; exit 1; }
+
   # One persistent server for the whole session, so every program after the
   # first starts in well under a second; then the prefix's services, now
   # rather than inside the first test.
-  wineserver -p
-  timeout 300 wineboot >>"$dir/wineboot.log" 2>&1 || true
+  wineserver -p </dev/null >>"$dir/wineboot.log" 2>&1
+  timeout 120 wineboot </dev/null >>"$dir/wineboot.log" 2>&1 || true
 }
 
 case "$cmd" in
