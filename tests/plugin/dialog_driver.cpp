@@ -13,6 +13,7 @@ struct Run {
     const std::vector<Step>* steps;
     size_t next;
     bool busy;
+    DWORD started;
     DWORD deadline;
     DialogRun* out;
 };
@@ -113,6 +114,7 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
         return;
     }
     if (!dialog || run->busy) return;
+    if (!run->out->dialogSeen) run->out->openedAfterMs = GetTickCount() - run->started;
     run->out->dialogSeen = true;
     if (run->next < run->steps->size()) {
         // A step may open a message box and so re-enter this timer from the
@@ -135,7 +137,7 @@ DialogRun RunDialog(HANDLE file, const std::vector<Step>& steps, HINSTANCE insta
                     DWORD timeoutMs)
 {
     DialogRun out;
-    Run run = {&steps, 0, false, GetTickCount() + timeoutMs, &out};
+    Run run = {&steps, 0, false, GetTickCount(), GetTickCount() + timeoutMs, &out};
     g_run = &run;
     LoadFileFn loadFile = (LoadFileFn)(void*)GetProcAddress(PluginModule(), "LoadFile");
     UINT_PTR timer = SetTimer(nullptr, 0, kTickMs, Tick);

@@ -20,6 +20,7 @@ struct DialogRun {
     int result = 0;
     bool timedOut = false;
     bool dialogSeen = false;
+    DWORD openedAfterMs = 0;  // from the call to the first tick that saw it
     std::vector<MessageBoxSeen> boxes;
 };
 
