@@ -97,6 +97,9 @@ TEST(TagDialog, TaggedFileOpensCheckedWithEveryFieldShown)
             EXPECT_EQ(SendDlgItemMessageA(d, IDC_GENRE, CB_GETCOUNT, 0, 0), 143);
             // The dialog manager gives the focus to the check box.
             EXPECT_EQ(GetFocus(), GetDlgItem(d, IDC_HASTAG));
+            // Both icons come from the calling program's icon 101.
+            EXPECT_NE(SendMessageA(d, WM_GETICON, ICON_SMALL, 0), 0);
+            EXPECT_NE(SendMessageA(d, WM_GETICON, ICON_BIG, 0), 0);
             char caption[64];
             GetWindowTextA(d, caption, sizeof caption);
             EXPECT_STREQ(caption, "Quillon - MP3");
