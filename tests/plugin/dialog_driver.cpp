@@ -20,36 +20,24 @@ struct Run {
 
 Run* g_run;
 
-bool IsOurTopLevel(HWND window, const char* caption)
-{
-    char text[128] = "";
-    char cls[32] = "";
-    GetClassNameA(window, cls, sizeof cls);
-    GetWindowTextA(window, text, sizeof text);
-    DWORD pid = 0;
-    return GetWindowThreadProcessId(window, &pid) == GetCurrentThreadId() &&
-           strcmp(cls, "#32770") == 0 && IsWindowVisible(window) &&
-           (caption == nullptr || strcmp(text, caption) == 0);
-}
-
 struct Find {
     const char* caption;
-    bool exclude;
+    bool exclude;  // find a dialog-class window without that caption
     HWND found;
 };
 
+// Dialogs and message boxes alike have the dialog class.
 BOOL CALLBACK FindTopLevel(HWND window, LPARAM param)
 {
     Find* find = (Find*)param;
+    char cls[32] = "";
     char text[128] = "";
+    GetClassNameA(window, cls, sizeof cls);
     GetWindowTextA(window, text, sizeof text);
-    if (!IsOurTopLevel(window, nullptr)) return TRUE;
-    bool match = strcmp(text, find->caption) == 0;
-    if (match != find->exclude) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    if (strcmp(cls, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+    if ((strcmp(text, find->caption) == 0) == find->exclude) return TRUE;
+    find->found = window;
+    return FALSE;
 }
 
 HWND FindDialog()
