@@ -28,5 +28,5 @@ if(WIN32)
   # starts and stops its display and wineserver through the wine_session
   # fixture.
   set(QUILLON_WINE_DIR "${CMAKE_BINARY_DIR}/wine")
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;${QUILLON_WINE_DIR}")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--test;${QUILLON_WINE_DIR}")
 endif()

@@ -1,9 +1,38 @@
 #!/usr/bin/env bash
 # Runs a Windows program in the session that wine-session.sh started.
-#   wine-run.sh DIR PROGRAM [ARGS...]
-set -euo pipefail
+#   wine-run.sh [--test] DIR PROGRAM [ARGS...]
+# --test (how ctest runs the test programs): a time limit, and one more run
+# when Wine itself broke down rather than the program failing. Under
+# qemu-i386 a Wine process now and then loses its server connection ("wine
+# client error") and hangs; a program that really fails or hangs does so
+# twice and is reported.
+set -uo pipefail
+
+test_mode=0
+if [[ ${1:-} == --test ]]; then
+  test_mode=1
+  shift
+fi
 dir=$(cd "${1:?wine directory}" && pwd)
 shift
-export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
+export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 export DISPLAY=$(cat "$dir/display" 2>/dev/null || echo "${DISPLAY:-}")
-exec wine "$@"
+
+[[ $test_mode -eq 1 ]] || exec wine "$@"
+
+limit=${QUILLON_WINE_TEST_SECONDS:-200}
+errors=$(mktemp)
+trap 'rm -f "$errors"' EXIT
+for try in 1 2; do
+  timeout -k 5 "$limit" wine "$@" 2>"$errors"
+  status=$?
+  cat "$errors" >&2
+  [[ $status -eq 0 ]] && exit 0
+  if [[ $try -eq 1 ]] && { [[ $status -eq 124 || $status -eq 137 ]] ||
+    grep -q "wine client error" "$errors"; }; then
+    echo "wine-run: Wine broke down (exit $status); running $1 once more" >&2
+    continue
+  fi
+  exit "$status"
+done
