@@ -68,7 +68,7 @@ start() {
   # first starts in well under a second; then the prefix's services, now
   # rather than inside the first test.
   wineserver -p </dev/null >>"$dir/wineboot.log" 2>&1
-  timeout 120 wineboot </dev/null >>"$dir/wineboot.log" 2>&1 || true
+  timeout 60 wineboot </dev/null >>"$dir/wineboot.log" 2>&1 || true
 }
 
 case "$cmd" in
