@@ -28,9 +28,7 @@ std::string Block(const std::string& title, const std::string& year, int track, 
     strcpy(record.comment, "Comment");
     record.track = (uint16_t)track;
     record.genre = (uint16_t)genre;
-    TagBlock block;
-    EncodeTagBlock(&record, &block);
-    return std::string((const char*)block.bytes, sizeof block.bytes);
+    return Encoded(record);
 }
 
 const std::string kTagged = kAudio + Block("Song", "1999", 7, 17);

@@ -42,13 +42,6 @@ TagRecord NewRecord()
     return record;
 }
 
-std::string Encoded(const TagRecord& record)
-{
-    TagBlock block;
-    EncodeTagBlock(&record, &block);
-    return std::string(reinterpret_cast<const char*>(block.bytes), sizeof block.bytes);
-}
-
 // What MakeBlock() holds, built by hand rather than decoded.
 TagRecord OldRecord()
 {
@@ -60,13 +53,6 @@ TagRecord OldRecord()
     record.track = 7;
     record.genre = 17;
     return record;
-}
-
-bool IsZeroFilled(const TagRecord& record)
-{
-    TagRecord zero;
-    memset(&zero, 0, sizeof zero);
-    return memcmp(&record, &zero, sizeof zero) == 0;
 }
 
 enum class Op { Read, Write, Remove };

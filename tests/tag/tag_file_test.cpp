@@ -24,20 +24,6 @@ TagRecord NewRecord(const char* title, uint16_t track = 3, uint16_t genre = 17)
     return record;
 }
 
-std::string Encoded(const TagRecord& record)
-{
-    TagBlock block;
-    EncodeTagBlock(&record, &block);
-    return std::string(reinterpret_cast<const char*>(block.bytes), sizeof block.bytes);
-}
-
-bool IsZeroFilled(const TagRecord& record)
-{
-    TagRecord zero;
-    memset(&zero, 0, sizeof zero);
-    return memcmp(&record, &zero, sizeof zero) == 0;
-}
-
 }  // namespace
 
 TEST(TagFile, UntaggedFileGetsATagAppendedAndRemovedByteForByte)

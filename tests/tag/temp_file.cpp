@@ -213,3 +213,17 @@ std::string MakeBlock(const char* magic, const char* title)
     block[127] = 17;
     return block;
 }
+
+std::string Encoded(const TagRecord& record)
+{
+    TagBlock block;
+    EncodeTagBlock(&record, &block);
+    return std::string(reinterpret_cast<const char*>(block.bytes), sizeof block.bytes);
+}
+
+bool IsZeroFilled(const TagRecord& record)
+{
+    TagRecord zero;
+    memset(&zero, 0, sizeof zero);
+    return memcmp(&record, &zero, sizeof zero) == 0;
+}

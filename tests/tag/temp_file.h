@@ -1,5 +1,6 @@
 // A scratch file for one test, opened through the platform's own calls so the
-// tag operations work on a real handle, and removed when the test ends.
+// tag operations work on a real handle, and removed when the test ends; and
+// the blocks and records the file tests compare against.
 #pragma once
 
 #include <stdint.h>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "tag/file_io.h"
+#include "tag/tag_record.h"
 
 enum class Access { ReadWrite, ReadOnly, WriteOnly };
 
@@ -35,3 +37,8 @@ class TempFile {
 
 // A 128-byte block with the given magic and a few recognisable fields.
 std::string MakeBlock(const char* magic = "TAG", const char* title = "Old title");
+
+// The 128 bytes EncodeTagBlock makes of the record.
+std::string Encoded(const TagRecord& record);
+
+bool IsZeroFilled(const TagRecord& record);
