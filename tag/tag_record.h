@@ -16,6 +16,11 @@
 //      126     1  track, 0 = none
 //      127     1  genre code, 255 = none
 //
+// The older ID3v1.0 layout has no track: its comment runs over 30 bytes,
+// 97-126, so byte 125 is text. A non-zero byte 125 marks that layout; a
+// record keeps such a comment whole and is written back in the same layout
+// (see EncodeTagBlock).
+//
 // Text fields are 8-bit bytes in the ANSI code page, taken and given byte for
 // byte: no trimming, no re-casing, no conversion. A field on disk need not
 // hold a NUL; when we write one, every byte after its text is NUL.
@@ -30,6 +35,8 @@ enum {
     TAG_OFFSET_ZERO = 125,
     TAG_OFFSET_TRACK = 126,
     TAG_OFFSET_GENRE = 127,
+    TAG_COMMENT_SIZE = 28,       // beside a track number
+    TAG_LONG_COMMENT_SIZE = 30,  // without one
 };
 
 struct TagBlock {
@@ -43,7 +50,7 @@ struct TagRecord {
     char artist[31];
     char album[31];
     char year[5];
-    char comment[29];
+    char comment[31];  // up to 28 bytes beside a track, 30 without one
     uint16_t track;
     uint16_t genre;
 };
@@ -57,5 +64,12 @@ int HasTagMagic(const unsigned char* bytes);
 // Decodes a block whose magic the caller has checked into a zero-filled record.
 void DecodeTagBlock(const TagBlock* block, TagRecord* record);
 
-// Fills the block from the record, ready to be written.
+// 1 when the record fits one block whole: a comment longer than 28 bytes
+// leaves no room for a track, so it needs track 0. Else 0.
+int TagRecordFits(const TagRecord* record);
+
+// Fills the block from the record, ready to be written. A record with track 0
+// and a comment longer than 28 bytes is written in the ID3v1.0 layout, the
+// comment in bytes 97-126; every other record in the ID3v1.1 layout. A record
+// that does not fit keeps its track and the comment's first 28 bytes.
 void EncodeTagBlock(const TagRecord* record, TagBlock* block);

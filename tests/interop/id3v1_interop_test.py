@@ -299,10 +299,17 @@ class WrittenByOthersReadByUs(TempFiles):
             f.seek(-3, os.SEEK_END)
             self.assertEqual(f.read(2), b"YZ", "id3lib should have written ID3v1.0")
 
-        # We keep the field's first 28 characters and report no track.
+        # We read all 30 characters and no track, and write them back so.
         ours = read_ours(path)
         self.assertEqual((ours["title"], ours["comment"], ours["track"], ours["genre"]),
-                         ("Old Style", comment[:28], 0, 12))
+                         ("Old Style", comment, 0, 12))
+        with open(path, "rb") as f:
+            before = f.read()
+        write_ours(path, {**ours, "title": "New Style"})
+        with open(path, "rb") as f:
+            after = f.read()
+        self.assertEqual(after[-95:], before[-95:])  # all but the title
+        self.assertEqual(read_id3v2(path)["comment"], comment)
 
         # id3lib reads all 30 characters and no track.
         lib = read_id3v2(path)

@@ -101,25 +101,52 @@ TEST(TagRecord, NumbersDecodeAsUnsignedBytes)
     EXPECT_EQ(Decode(Block("", "", "", "", "", 0, 141)).genre, 141);
 }
 
-TEST(TagRecord, Id3v10CommentIsNotReadAsATrack)
+TEST(TagRecord, Id3v10CommentIsKeptWholeAndWrittenBackUnchanged)
 {
     // A 1.0 tag's comment runs over 30 bytes, so byte 125 is text, not zero.
     const std::string full = Block("", "", "", "", "abcdefghijklmnopqrstuvwxyz1234", -1, 12);
     TagRecord record = Decode(full);
-    EXPECT_EQ(std::string(record.comment), "abcdefghijklmnopqrstuvwxyz12");
+    EXPECT_EQ(std::string(record.comment), "abcdefghijklmnopqrstuvwxyz1234");
     EXPECT_EQ(record.track, 0);
+    EXPECT_EQ(Encode(record), full);
 
     const std::string padded =
         Block("", "", "", "", std::string("spaced") + std::string(24, ' '), -1, 12);
     record = Decode(padded);
-    EXPECT_EQ(std::string(record.comment), std::string("spaced") + std::string(22, ' '));
+    EXPECT_EQ(std::string(record.comment), std::string("spaced") + std::string(24, ' '));
     EXPECT_EQ(record.track, 0);
+    EXPECT_EQ(Encode(record), padded);
 
-    // Writing it back gives a 1.1 tag: the zero byte, then no track.
-    const std::string encoded = Encode(record);
-    EXPECT_EQ(encoded[125], '\0');
-    EXPECT_EQ(encoded[126], '\0');
-    EXPECT_EQ(encoded.substr(97, 28), padded.substr(97, 28));
+    // 29 characters: byte 125 is text and 126 the comment's NUL.
+    const std::string nine = Block("", "", "", "", std::string(29, 'n'), -1, 0);
+    record = Decode(nine);
+    EXPECT_EQ(std::string(record.comment), std::string(29, 'n'));
+    EXPECT_EQ(Encode(record), nine);
+}
+
+TEST(TagRecord, CommentOfUpTo28CharactersIsWrittenWithTheTrackLayout)
+{
+    TagRecord record = Decode(Block("", "", "", "", std::string(28, 'c'), 0, 1));
+    EXPECT_TRUE(TagRecordFits(&record));
+    EXPECT_EQ(Encode(record), Block("", "", "", "", std::string(28, 'c'), 0, 1));
+
+    // A 1.0 tag whose comment ends early is written back as 1.1 with no track.
+    record =
+        Decode(Block("", "", "", "", std::string("short\0\0\0", 8) + std::string(22, 'x'), -1, 1));
+    EXPECT_STREQ(record.comment, "short");
+    EXPECT_EQ(Encode(record).substr(125, 2), std::string(2, '\0'));
+}
+
+TEST(TagRecord, LongCommentLeavesNoRoomForATrack)
+{
+    TagRecord record;
+    ClearTagRecord(&record);
+    memset(record.comment, 'c', 29);
+    EXPECT_TRUE(TagRecordFits(&record));
+    record.track = 3;
+    EXPECT_FALSE(TagRecordFits(&record));
+    // Encoded anyway, the track wins and the comment keeps 28 bytes.
+    EXPECT_EQ(Encode(record), Block("", "", "", "", std::string(28, 'c'), 3, 0));
 }
 
 TEST(TagRecord, EncodeNulPadsFieldsAndKeepsLowBitsOfNumbers)
