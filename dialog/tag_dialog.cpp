@@ -3,6 +3,7 @@
 #include "dialog/tag_dialog.h"
 
 #include <stddef.h>
+#include <string.h>
 
 #include "dialog/resource.h"
 #include "tag/genre.h"
@@ -16,34 +17,72 @@ const char kErrorCaption[] = "Error";
 const char kReadFailed[] = "Could not read from file!";
 const char kWriteFailed[] = "Could not write to file!";
 const char kTrackOutOfRange[] = "Track number must be between 0 and 255!";
+const char kCommentTooLong[] = "Comment must be at most 28 characters with a track number!";
 
 const int kTrackDigits = 3;
 const UINT kMaxTrack = 255;
+// The opened genre list shows at least this many names.
+const int kVisibleGenres = 8;
 
 const int kTagFields[] = {IDC_TRACK, IDC_TITLE, IDC_ARTIST, IDC_ALBUM,
                           IDC_YEAR,  IDC_GENRE, IDC_COMMENT};
 
-// The text fields and where each lives in a TagRecord. Its size there is the
-// widest text the control may hand back, terminator included.
+// The text fields and where each lives in a TagRecord. Width is the field's
+// size on disk in bytes; the comment's may grow to the record's 30 bytes
+// (CommentWidth).
 struct TextField {
     int id;
     size_t offset;
-    int size;
+    int width;
 };
 
-#define TEXT_FIELD(id, member)                                                \
-    {                                                                         \
-        id, offsetof(TagRecord, member), (int)sizeof(((TagRecord*)0)->member) \
+#define TEXT_FIELD(id, member, width)          \
+    {                                          \
+        id, offsetof(TagRecord, member), width \
     }
-const TextField kTextFields[] = {
-    TEXT_FIELD(IDC_TITLE, title), TEXT_FIELD(IDC_ARTIST, artist),   TEXT_FIELD(IDC_ALBUM, album),
-    TEXT_FIELD(IDC_YEAR, year),   TEXT_FIELD(IDC_COMMENT, comment),
+const TextField kTextFields[TAG_TEXT_FIELDS] = {
+    TEXT_FIELD(IDC_TITLE, title, 30),
+    TEXT_FIELD(IDC_ARTIST, artist, 30),
+    TEXT_FIELD(IDC_ALBUM, album, 30),
+    TEXT_FIELD(IDC_YEAR, year, 4),
+    TEXT_FIELD(IDC_COMMENT, comment, TAG_COMMENT_SIZE),
 };
 #undef TEXT_FIELD
 
 char* FieldText(TagRecord* record, const TextField& field)
 {
     return (char*)record + field.offset;
+}
+
+TagDialogState* State(HWND dialog)
+{
+    return (TagDialogState*)GetWindowLongPtrA(dialog, DWLP_USER);
+}
+
+// A comment read longer than 28 bytes (an ID3v1.0 tag) may keep up to 30, as
+// long as no track is given with it.
+int CommentWidth(const TagDialogState* state)
+{
+    return memchr(state->opened.comment, 0, TAG_COMMENT_SIZE + 1) ? TAG_COMMENT_SIZE
+                                                                  : TAG_LONG_COMMENT_SIZE;
+}
+
+int FieldWidth(const TagDialogState* state, const TextField& field)
+{
+    return field.id == IDC_COMMENT ? CommentWidth(state) : field.width;
+}
+
+// How many bytes of text fit in width without cutting a character of the ANSI
+// code page in half.
+int WholeCharacters(const char* text, int width)
+{
+    const char* end = text;
+    while (*end) {
+        const char* next = CharNextA(end);
+        if (next - text > width) break;
+        end = next;
+    }
+    return (int)(end - text);
 }
 
 void ShowError(HWND dialog, const char* text)
@@ -58,29 +97,33 @@ void SetTagFieldsEnabled(HWND dialog, BOOL enabled)
 }
 
 // The icon is the host executable's, not this module's; a host without one
-// gets a dialog without one.
-void SetHostIcon(HWND dialog)
+// gets a dialog without one. Each opening loads its own two icons, and its
+// caller destroys them when the dialog has ended.
+void SetHostIcon(HWND dialog, TagDialogState* state)
 {
     HINSTANCE host = GetModuleHandleA(NULL);
-    HANDLE small =
-        LoadImageA(host, MAKEINTRESOURCEA(IDI_HOSTICON), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
-    SendMessageA(dialog, WM_SETICON, ICON_SMALL, (LPARAM)small);
-    HANDLE big =
-        LoadImageA(host, MAKEINTRESOURCEA(IDI_HOSTICON), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR);
-    SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)big);
+    state->smallIcon = (HICON)LoadImageA(host, MAKEINTRESOURCEA(IDI_HOSTICON), IMAGE_ICON, 16, 16,
+                                         LR_DEFAULTCOLOR);
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, (LPARAM)state->smallIcon);
+    state->bigIcon = (HICON)LoadImageA(host, MAKEINTRESOURCEA(IDI_HOSTICON), IMAGE_ICON, 32, 32,
+                                       LR_DEFAULTCOLOR);
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)state->bigIcon);
 }
 
-// The genre code read from the file is kept in the dialog's own data, so a
-// code the genre box cannot show (142-254) is written back unchanged when the
-// user saves without picking a genre.
-void KeepOpenedGenre(HWND dialog, uint16_t genre)
+// A combo box without the version-6 common controls drops its list to the
+// height of its own window, which the template makes 12 units: no room for a
+// single name. Its window is made tall enough for kVisibleGenres names; the
+// closed box keeps its look, and version-6 boxes show as many or more.
+void SizeGenreList(HWND dialog)
 {
-    SetWindowLongPtrA(dialog, DWLP_USER, (LONG_PTR)genre);
-}
-
-uint16_t OpenedGenre(HWND dialog)
-{
-    return (uint16_t)GetWindowLongPtrA(dialog, DWLP_USER);
+    HWND box = GetDlgItem(dialog, IDC_GENRE);
+    int field = (int)SendMessageA(box, CB_GETITEMHEIGHT, (WPARAM)-1, 0);
+    int item = (int)SendMessageA(box, CB_GETITEMHEIGHT, 0, 0);
+    RECT rect;
+    GetWindowRect(box, &rect);
+    int frames = 4 * GetSystemMetrics(SM_CYEDGE) + 2 * GetSystemMetrics(SM_CYBORDER);
+    SetWindowPos(box, NULL, 0, 0, rect.right - rect.left, field + frames + kVisibleGenres * item,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void ShowTag(HWND dialog, TagRecord* record)
@@ -97,11 +140,12 @@ void ShowTag(HWND dialog, TagRecord* record)
 
 void OnInitDialog(HWND dialog, LPARAM lParam)
 {
-    SetHostIcon(dialog);
-    g_fileHandle = (FileHandle)lParam;
+    TagDialogState* state = (TagDialogState*)lParam;
+    SetWindowLongPtrA(dialog, DWLP_USER, (LONG_PTR)state);
+    SetHostIcon(dialog, state);
+    g_fileHandle = state->file;
 
-    TagRecord record;
-    ReadTagResult result = ReadTag(g_fileHandle, &record);
+    ReadTagResult result = ReadTag(g_fileHandle, &state->opened);
     if (result == ReadFailed) {
         ShowError(dialog, kReadFailed);
         EndDialog(dialog, 0);
@@ -109,29 +153,89 @@ void OnInitDialog(HWND dialog, LPARAM lParam)
     }
 
     FillGenreList(dialog);
+    SizeGenreList(dialog);
+    // An ANSI edit control counts its limit in bytes on Windows and in
+    // characters under Wine; KeepWithinField makes both count bytes.
     SendDlgItemMessageA(dialog, IDC_TRACK, EM_LIMITTEXT, kTrackDigits, 0);
     for (const TextField& field : kTextFields)
-        SendDlgItemMessageA(dialog, field.id, EM_LIMITTEXT, (WPARAM)(field.size - 1), 0);
+        SendDlgItemMessageA(dialog, field.id, EM_LIMITTEXT, (WPARAM)FieldWidth(state, field), 0);
 
-    KeepOpenedGenre(dialog, result == TagFound ? record.genre : (uint16_t)GENRE_NONE);
-    if (result == TagFound) ShowTag(dialog, &record);
+    if (result == TagFound)
+        ShowTag(dialog, &state->opened);
+    else
+        state->opened.genre = GENRE_NONE;
+    for (int i = 0; i < TAG_TEXT_FIELDS; ++i)
+        GetDlgItemTextA(dialog, kTextFields[i].id, state->shown[i], TAG_TEXT_BUFFER);
 }
 
-// 1 with the track in *track, or 0 when the field holds no number up to 255.
-// An empty field is track 0.
+// Typing or pasting stops at the field's width in bytes, at a whole
+// character: the text just put in, which ends at the caret, is taken back a
+// character at a time until the box fits. Text the dialog set itself is left
+// alone, and so is what the box showed at opening, however the code page
+// widened it.
+void KeepWithinField(HWND dialog, int index)
+{
+    TagDialogState* state = State(dialog);
+    HWND edit = GetDlgItem(dialog, kTextFields[index].id);
+    if (!state || state->trimming || !SendMessageA(edit, EM_GETMODIFY, 0, 0)) return;
+
+    int limit = FieldWidth(state, kTextFields[index]);
+    int shown = (int)strlen(state->shown[index]);
+    if (shown > limit) limit = shown;
+    char text[TAG_TEXT_BUFFER];
+    state->trimming = TRUE;
+    // Caret positions count bytes on Windows and characters under Wine; one
+    // step back from the caret is one whole character only where positions
+    // count characters, and that is also the only place a box outgrows its
+    // byte limit.
+    while (GetWindowTextA(edit, text, sizeof text) > limit) {
+        DWORD start = 0;
+        DWORD end = 0;
+        SendMessageA(edit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+        if (end == 0) break;
+        SendMessageA(edit, EM_SETSEL, end - 1, (LPARAM)end);
+        SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM) "");
+    }
+    state->trimming = FALSE;
+}
+
+// 1 with the track in *track, or 0 unless the field holds nothing (track 0)
+// or one to three decimal digits up to 255. The text is checked here rather
+// than by GetDlgItemInt, which Wine lets take "12x" as 12.
 int ReadTrack(HWND dialog, UINT* track)
 {
-    BOOL converted = FALSE;
-    *track = GetDlgItemInt(dialog, IDC_TRACK, &converted, FALSE);
-    if (!converted) {
-        *track = 0;
-        return GetWindowTextLengthA(GetDlgItem(dialog, IDC_TRACK)) == 0;
+    char text[kTrackDigits + 2];
+    int length = (int)GetDlgItemTextA(dialog, IDC_TRACK, text, sizeof text);
+    *track = 0;
+    if (length > kTrackDigits) return 0;
+    for (int i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return 0;
+        *track = *track * 10 + (UINT)(text[i] - '0');
     }
     return *track <= kMaxTrack;
 }
 
+// A box left as it was at opening gives the bytes the file held, up to their
+// first NUL; any other gives its text, whole characters up to the width.
+void ReadTextField(HWND dialog, const TagDialogState* state, int index, TagRecord* record)
+{
+    const TextField& field = kTextFields[index];
+    char* out = FieldText(record, field);
+    const char* opened = (const char*)&state->opened + field.offset;
+    int width = FieldWidth(state, field);
+    char text[TAG_TEXT_BUFFER];
+    GetDlgItemTextA(dialog, field.id, text, sizeof text);
+    if (strcmp(text, state->shown[index]) == 0) {
+        const void* nul = memchr(opened, 0, (size_t)width);
+        memcpy(out, opened, nul ? (size_t)((const char*)nul - opened) : (size_t)width);
+    } else {
+        memcpy(out, text, (size_t)WholeCharacters(text, width));
+    }
+}
+
 void OnSave(HWND dialog)
 {
+    const TagDialogState* state = State(dialog);
     if (SendDlgItemMessageA(dialog, IDC_HASTAG, BM_GETCHECK, 0, 0) != BST_CHECKED) {
         if (!RemoveTag(g_fileHandle)) ShowError(dialog, kWriteFailed);
         return;
@@ -146,15 +250,21 @@ void OnSave(HWND dialog)
     TagRecord record;
     ClearTagRecord(&record);
     record.track = (uint16_t)track;
-    for (const TextField& field : kTextFields)
-        GetDlgItemTextA(dialog, field.id, FieldText(&record, field), field.size);
+    for (int i = 0; i < TAG_TEXT_FIELDS; ++i)
+        ReadTextField(dialog, state, i, &record);
     LRESULT position = SendDlgItemMessageA(dialog, IDC_GENRE, CB_GETCURSEL, 0, 0);
-    record.genre = position == CB_ERR ? OpenedGenre(dialog) : GenreCodeAtPosition((int)position);
+    // With no selection, a code the genre box cannot show (142-254) is
+    // written back as it was read.
+    record.genre = position == CB_ERR ? state->opened.genre : GenreCodeAtPosition((int)position);
+    if (!TagRecordFits(&record)) {
+        ShowError(dialog, kCommentTooLong);
+        return;
+    }
 
     if (!WriteTag(g_fileHandle, &record)) ShowError(dialog, kWriteFailed);
 }
 
-void OnCommand(HWND dialog, int id)
+void OnCommand(HWND dialog, int id, int code)
 {
     switch (id) {
         case IDC_HASTAG:
@@ -171,12 +281,24 @@ void OnCommand(HWND dialog, int id)
             EndDialog(dialog, 0);
             break;
         default:
-            // Esc's IDCANCEL and the controls' notifications do nothing.
+            if (code == EN_CHANGE) {
+                for (int i = 0; i < TAG_TEXT_FIELDS; ++i)
+                    if (kTextFields[i].id == id) KeepWithinField(dialog, i);
+            }
+            // Esc's IDCANCEL and the other notifications do nothing.
             break;
     }
 }
 
 }  // namespace
+
+void DestroyTagDialogIcons(TagDialogState* state)
+{
+    if (state->smallIcon) DestroyIcon(state->smallIcon);
+    if (state->bigIcon) DestroyIcon(state->bigIcon);
+    state->smallIcon = NULL;
+    state->bigIcon = NULL;
+}
 
 void FillGenreList(HWND dialog)
 {
@@ -202,7 +324,7 @@ INT_PTR CALLBACK TagDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             OnInitDialog(dialog, lParam);
             return TRUE;
         case WM_COMMAND:
-            OnCommand(dialog, LOWORD(wParam));
+            OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
             return TRUE;
         case WM_CLOSE:
             EndDialog(dialog, 0);

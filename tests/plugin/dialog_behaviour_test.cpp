@@ -33,6 +33,27 @@ std::string Block(const std::string& title, const std::string& year, int track, 
 
 const std::string kTagged = kAudio + Block("Song", "1999", 7, 17);
 
+// An ID3v1.0 trailer: no zero at 125, the comment over bytes 97-126.
+std::string OldStyleBlock(std::string comment)
+{
+    std::string block = Block("Song", "1999", 0, 12);
+    comment.resize(30, '\0');
+    block.replace(97, 30, comment);
+    return block;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    std::string out;
+    char byte[8];
+    for (char ch : bytes) {
+        const unsigned char c = (unsigned char)ch;
+        snprintf(byte, sizeof byte, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
+        out += byte;
+    }
+    return out;
+}
+
 bool Checked(HWND dialog)
 {
     return IsDlgButtonChecked(dialog, IDC_HASTAG) == BST_CHECKED;
@@ -399,6 +420,12 @@ TEST(TagDialog, InstanceWithoutTheDialogFailsQuietly)
     EXPECT_FALSE(run.dialogSeen);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_EQ(file.Contents(), kTagged);
+
+    // The host pops LoadFile's arguments itself (cdecl): a LoadFile that
+    // popped them too would leave the host's stack 12 bytes off.
+    long moved = -1;
+    EXPECT_EQ(CallLoadFileCheckingStack(file.handle(), GetModuleHandleA(nullptr), &moved), -1);
+    EXPECT_EQ(moved, 0);
 }
 
 TEST(TagDialog, SecondCallOnTheSameHandleShowsWhatTheFirstSaved)
@@ -428,4 +455,250 @@ TEST(TagDialog, SecondCallOnTheSameHandleShowsWhatTheFirstSaved)
     // For the record: how long a warm process takes to show the dialog.
     RecordProperty("dialog_open_ms", (int)second.openedAfterMs);
     printf("dialog opened after %lu ms\n", (unsigned long)second.openedAfterMs);
+}
+
+TEST(TagDialog, Id3v10CommentIsShownWholeAndKeptWhenAnotherFieldIsSaved)
+{
+    const std::string comment = "A comment of thirty characters";
+    ASSERT_EQ(comment.size(), 30u);
+    const std::string before = OldStyleBlock(comment);
+    std::string edited = before;
+    edited.replace(3, 30, std::string("Edited") + std::string(24, '\0'));
+    TempFile file(kAudio + before);
+    const std::vector<Step> steps = {
+        [&](HWND d) {
+            EXPECT_EQ(ControlText(d, IDC_COMMENT), comment);
+            EXPECT_EQ(SendDlgItemMessageA(d, IDC_COMMENT, EM_GETLIMITTEXT, 0, 0), 30);
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "0");
+            SetText(d, IDC_TITLE, "Edited");
+            Click(d, IDC_SAVE);
+        },
+        [&](HWND d) {
+            printf("ID3v1.0 trailer before: %s\n", Hex(before).c_str());
+            printf("after a title edit:     %s\n", Hex(file.Read(kAudio.size(), 128)).c_str());
+            EXPECT_EQ(file.Read(kAudio.size(), 128), edited);
+            // The track check comes first.
+            SetText(d, IDC_TRACK, "300");
+            Click(d, IDC_SAVE);
+        },
+        // With a track there is room for 28 comment characters only.
+        [](HWND d) {
+            SetText(d, IDC_TRACK, "5");
+            Click(d, IDC_SAVE);
+        },
+        [&](HWND d) {
+            EXPECT_EQ(file.Read(kAudio.size(), 128), edited);
+            EXPECT_EQ(ControlText(d, IDC_COMMENT), comment);
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "5");
+            SetText(d, IDC_COMMENT, comment.substr(0, 28).c_str());
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[0].text, "Track number must be between 0 and 255!");
+    EXPECT_EQ(run.boxes[1].text, "Comment must be at most 28 characters with a track number!");
+    EXPECT_EQ(run.boxes[1].caption, "Error");
+    EXPECT_TRUE(run.boxes[1].warningIcon);
+    EXPECT_EQ(run.boxes[1].buttons, 1);
+    EXPECT_EQ(file.Read(kAudio.size() + 97, 30), comment.substr(0, 28) + std::string("\0\x05", 2));
+}
+
+TEST(TagDialog, TrackIsNothingOrUpToThreeDigitsUpTo255OnEveryPlatform)
+{
+    // -1: refused with the track warning, and nothing written.
+    const struct {
+        const char* text;
+        int saved;
+    } cases[] = {{"12x", -1}, {" 12", -1}, {"12 ", -1}, {"+1", -1},   {"-1", -1},
+                 {"0x1", -1}, {"1.5", -1}, {"256", -1}, {"1000", -1}, {"", 0},
+                 {"0", 0},    {"007", 7},  {"255", 255}};
+    TempFile file(kTagged);
+    const uint32_t trackAt = (uint32_t)kAudio.size() + 126;
+    std::vector<Step> steps;
+    size_t refused = 0;
+    for (const auto& c : cases) {
+        // A known track first, so a refused text is seen to write nothing.
+        steps.push_back([](HWND d) {
+            SetText(d, IDC_TRACK, "9");
+            Click(d, IDC_SAVE);
+        });
+        steps.push_back([c](HWND d) {
+            SetText(d, IDC_TRACK, c.text);
+            Click(d, IDC_SAVE);
+        });
+        steps.push_back([c, &file, trackAt](HWND) {
+            const int track = (unsigned char)file.Read(trackAt, 1)[0];
+            printf("track \"%s\" -> %s\n", c.text,
+                   track == 9 && c.saved != 9 ? "refused" : std::to_string(track).c_str());
+            EXPECT_EQ(track, c.saved < 0 ? 9 : c.saved) << '"' << c.text << '"';
+        });
+        if (c.saved < 0) ++refused;
+    }
+    steps.push_back(CloseDialog());
+    DialogRun run = RunDialog(file.handle(), steps, nullptr, 120000);
+    ExpectClosedNormally(run);
+    ASSERT_EQ(run.boxes.size(), refused);
+    for (const MessageBoxSeen& box : run.boxes)
+        EXPECT_EQ(box.text, "Track number must be between 0 and 255!");
+}
+
+TEST(TagDialog, GenreListOpensWithRoomForEightNames)
+{
+    // Run by two programs: one without a manifest (the classic combo box)
+    // and one asking for the version-6 common controls.
+    const bool v6 = FindResourceA(nullptr, MAKEINTRESOURCEA(1), (LPCSTR)RT_MANIFEST) != nullptr;
+    TempFile file(kTagged);
+    const std::vector<Step> steps = {
+        [v6](HWND d) {
+            HWND box = GetDlgItem(d, IDC_GENRE);
+            char module[MAX_PATH] = "";
+            GetModuleFileNameA((HMODULE)GetClassLongPtrA(box, GCLP_HMODULE), module, MAX_PATH);
+            SendMessageA(box, CB_SHOWDROPDOWN, TRUE, 0);
+            COMBOBOXINFO info = {};
+            info.cbSize = sizeof info;
+            ASSERT_TRUE(GetComboBoxInfo(box, &info));
+            RECT list;
+            GetWindowRect(info.hwndList, &list);
+            const long height = list.bottom - list.top;
+            const long item = (long)SendMessageA(box, CB_GETITEMHEIGHT, 0, 0);
+            printf("genre list (%s, class from %s): %ld px open, items %ld px\n",
+                   v6 ? "v6 manifest" : "no manifest", module, height, item);
+            EXPECT_TRUE(IsWindowVisible(info.hwndList));
+            EXPECT_GE(height, 8 * item);
+            // The version-6 class is registered apart from user32's.
+            EXPECT_EQ(strstr(module, "user32.dll") == nullptr, v6) << module;
+            // The closed box keeps its one-line look.
+            RECT closed;
+            GetWindowRect(info.hwndCombo, &closed);
+            EXPECT_LT(closed.bottom - closed.top, 2 * item);
+            SendMessageA(box, CB_SHOWDROPDOWN, FALSE, 0);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
+}
+
+TEST(TagDialog, EveryOpeningFreesTheIconsItLoaded)
+{
+    TempFile file(kTagged);
+    const int kOpenings = 100;
+    for (int i = 0; i < kOpenings; ++i) {
+        HICON icons[2] = {};
+        const std::vector<Step> steps = {
+            [&icons](HWND d) {
+                icons[0] = (HICON)SendMessageA(d, WM_GETICON, ICON_SMALL, 0);
+                icons[1] = (HICON)SendMessageA(d, WM_GETICON, ICON_BIG, 0);
+            },
+            CloseDialog(),
+        };
+        DialogRun run = RunDialog(file.handle(), steps);
+        ASSERT_FALSE(run.timedOut) << "opening " << i;
+        if (i < 3 || i == kOpenings - 1)
+            printf("opening %d: icons %p %p\n", i, (void*)icons[0], (void*)icons[1]);
+        for (HICON icon : icons) {
+            ASSERT_NE(icon, nullptr) << "opening " << i;
+            ICONINFO info;
+            const bool alive = GetIconInfo(icon, &info) != FALSE;
+            if (alive) {
+                DeleteObject(info.hbmColor);
+                DeleteObject(info.hbmMask);
+            }
+            ASSERT_FALSE(alive) << "opening " << i << " left its icon behind";
+        }
+    }
+}
+
+TEST(TagDialog, DigitsTypedKeyByKeyAllLandAndAreSaved)
+{
+    TempFile file(kAudio);
+    const std::vector<Step> steps = {
+        [](HWND d) { Click(d, IDC_HASTAG); },
+        [](HWND d) {
+            Focus(d, IDC_YEAR);
+            TypeKeys("2024");
+        },
+        [](HWND d) {
+            Focus(d, IDC_TRACK);
+            TypeKeys("255");
+        },
+        [](HWND d) {
+            RECT year;
+            GetClientRect(GetDlgItem(d, IDC_YEAR), &year);
+            printf("year box %ld px wide holds \"%s\"\n", year.right,
+                   ControlText(d, IDC_YEAR).c_str());
+            EXPECT_EQ(ControlText(d, IDC_YEAR), "2024");
+            EXPECT_EQ(ControlText(d, IDC_TRACK), "255");
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(file.Read(kAudio.size() + 93, 4), "2024");
+    EXPECT_EQ(file.Read(kAudio.size() + 125, 2), std::string("\0\xFF", 2));
+}
+
+// Under a double-byte ANSI code page; ctest runs these a second time with
+// LC_ALL=ja_JP.UTF-8, which gives Wine code page 932 (Shift-JIS).
+class DoubleByteTagDialog : public ::testing::Test {
+   protected:
+    void SetUp() override
+    {
+        if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932, not " << GetACP();
+    }
+};
+
+TEST_F(DoubleByteTagDialog, TypingStopsAtAWholeCharacterWithinTheFieldsBytes)
+{
+    const std::string kana = "\x82\xA0";  // a two-byte character
+    std::string typed = "a";
+    for (int i = 0; i < 30; ++i)
+        typed += kana;
+    std::string fits = "a";
+    for (int i = 0; i < 14; ++i)
+        fits += kana;
+    TempFile file(kTagged);
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            SetText(d, IDC_TITLE, "");
+            Focus(d, IDC_TITLE);
+        },
+        [&typed](HWND) { Type(typed); },
+        [&typed, &fits](HWND d) {
+            printf("typed %zu bytes, the title box holds %zu: %s\n", typed.size(),
+                   ControlText(d, IDC_TITLE).size(), Hex(ControlText(d, IDC_TITLE)).c_str());
+            EXPECT_EQ(ControlText(d, IDC_TITLE), fits);
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
+    printf("saved title: %s\n", Hex(file.Read(kAudio.size() + 3, 30)).c_str());
+    EXPECT_EQ(file.Read(kAudio.size() + 3, 30), fits + std::string(1, '\0'));
+}
+
+TEST_F(DoubleByteTagDialog, UntouchedTitleKeepsItsBytesWhenAnotherFieldIsSaved)
+{
+    // 0xE9 (e acute in Latin-1) is a lead byte in Shift-JIS, with no trail.
+    const std::string title = "Beyonc\xE9";
+    TempFile file(kAudio + Block(title, "1999", 7, 17));
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            printf("the title box shows: %s\n", Hex(ControlText(d, IDC_TITLE)).c_str());
+            SetText(d, IDC_ARTIST, "Other");
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
+    printf("saved title: %s\n", Hex(file.Read(kAudio.size() + 3, 30)).c_str());
+    EXPECT_EQ(file.Read(kAudio.size() + 3, 30), title + std::string(23, '\0'));
+    EXPECT_EQ(file.Read(kAudio.size() + 33, 6), std::string("Other\0", 6));
 }

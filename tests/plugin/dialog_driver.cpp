@@ -164,6 +164,17 @@ void Type(const std::string& text)
         PostMessageA(focus, WM_CHAR, (WPARAM)(unsigned char)c, 1);
 }
 
+void TypeKeys(const std::string& text)
+{
+    HWND focus = GetFocus();
+    for (char c : text) {
+        UINT key = (UINT)VkKeyScanA(c) & 0xFF;
+        LPARAM scan = (LPARAM)MapVirtualKeyA(key, MAPVK_VK_TO_VSC) << 16;
+        PostMessageA(focus, WM_KEYDOWN, key, scan | 1);
+        PostMessageA(focus, WM_KEYUP, key, scan | (LPARAM)0xC0000001);
+    }
+}
+
 void Click(HWND dialog, int id)
 {
     SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0);
@@ -181,4 +192,31 @@ std::string ControlText(HWND dialog, int id)
     char text[256] = "";
     GetDlgItemTextA(dialog, id, text, sizeof text);
     return text;
+}
+
+int CallLoadFileCheckingStack(HANDLE file, HINSTANCE instance, long* stackMoved)
+{
+    LoadFileFn loadFile = (LoadFileFn)(void*)GetProcAddress(PluginModule(), "LoadFile");
+    int result;
+    long moved;
+    HANDLE fileArg = file;
+    HINSTANCE instanceArg = instance;
+    // The arguments go through registers, since the pushes move the stack
+    // that memory operands would be addressed from. esi and edi keep their
+    // values across any correct callee.
+    __asm__ volatile(
+        "movl %%esp, %%esi\n\t"
+        "pushl %%edx\n\t"  // instance
+        "pushl $0\n\t"     // parent
+        "pushl %%ecx\n\t"  // file
+        "call *%%ebx\n\t"
+        "addl $12, %%esp\n\t"
+        "movl %%esp, %%edi\n\t"
+        "subl %%esi, %%edi\n\t"
+        "movl %%esi, %%esp\n\t"
+        : "=a"(result), "=D"(moved), "+c"(fileArg), "+d"(instanceArg)
+        : "b"(loadFile)
+        : "esi", "memory", "cc");
+    *stackMoved = moved;
+    return result;
 }

@@ -37,10 +37,18 @@ DialogRun RunDialog(HANDLE file, const std::vector<Step>& steps, HINSTANCE insta
 void PressKey(UINT key);
 void PressAltKey(char letter);
 void Type(const std::string& text);
+// Each character as its key: a key-down that the modal loop translates into
+// the character, then the key-up.
+void TypeKeys(const std::string& text);
 
 // A click on a control, with the notification its parent gets from a real one.
 void Click(HWND dialog, int id);
 void PickGenre(HWND dialog, int position);
 
 std::string ControlText(HWND dialog, int id);
+
+// Calls LoadFile with a null parent and returns its result; *stackMoved is
+// how far the stack pointer ended from where it was, with the caller popping
+// the arguments as the cdecl convention has it.
+int CallLoadFileCheckingStack(HANDLE file, HINSTANCE instance, long* stackMoved);
 HMODULE PluginModule();
