@@ -70,10 +70,16 @@ TEST(TagFile, RemoveOnUntaggedFileLeavesItUnchanged)
 
 TEST(TagFile, MagicIsCaseSensitiveButNeedNotBeARealTag)
 {
+    // Besides the lowercase magic, one near miss for each byte: a check that
+    // skips any one of the three takes its near miss for a tag.
     const TagRecord record = NewRecord("New");
-    TempFile lower(kAudio + MakeBlock("tag"));
-    EXPECT_EQ(WriteTag(lower.handle(), &record), 1);
-    EXPECT_EQ(lower.Contents(), kAudio + MakeBlock("tag") + Encoded(record));
+    for (const char* magic : {"tag", "TAx", "TxG", "xAG"}) {
+        TempFile nearMiss(kAudio + MakeBlock(magic));
+        TagRecord read;
+        EXPECT_EQ(ReadTag(nearMiss.handle(), &read), NoTag) << magic;
+        EXPECT_EQ(WriteTag(nearMiss.handle(), &record), 1) << magic;
+        EXPECT_EQ(nearMiss.Contents(), kAudio + MakeBlock(magic) + Encoded(record)) << magic;
+    }
 
     // Audio that happens to read "TAG" 128 bytes before the end is taken for
     // a tag: that is what every ID3v1 reader sees there.
