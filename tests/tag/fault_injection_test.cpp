@@ -226,7 +226,7 @@ TEST(FaultInjection, ShortTransfersAndMisplacedSeeksReallyHappen)
         EXPECT_STREQ(FaultedPrimitive(), "FileWrite");
         DisarmFault();
         EXPECT_EQ(ok, kind == FaultKind::Short ? 1 : 0) << KindName(kind);
-        EXPECT_EQ(done, 64u) << KindName(kind);
+        EXPECT_EQ(done, kind == FaultKind::Short ? 64u : 0u) << KindName(kind);
         EXPECT_EQ(file.Contents(), kAudio + block.substr(0, 64)) << KindName(kind);
     }
 

@@ -122,11 +122,15 @@ int FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* done)
 int FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* done)
 {
     const char* bytes = static_cast<const char*>(buffer);
-    if (!TakesFault("FileWrite", true, false)) return WriteAll(file, bytes, size, done) ? 1 : 0;
+    if (!TakesFault("FileWrite", true, false)) {
+        if (WriteAll(file, bytes, size, done)) return 1;
+        *done = 0;
+        return 0;
+    }
     // The part really lands, as it would before a full disk or a lost share.
     uint32_t part = 0;
     if (g_kind != FaultKind::Fail) WriteAll(file, bytes, size / 2, &part);
-    *done = part;
+    *done = g_kind == FaultKind::Short ? part : 0;
     return g_kind == FaultKind::Short ? 1 : 0;
 }
 
