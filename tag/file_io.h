@@ -24,7 +24,8 @@ int FileSeek(FileHandle file, int64_t distance, FileOrigin origin, uint64_t* pos
 int FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* done);
 
 // Writes size bytes; a success with done < size is a short write, which the
-// caller treats as a failure. On failure done says how many bytes landed.
+// caller treats as a failure. On failure done is 0, though some of the bytes
+// may have landed: the caller undoes a failed write whole, never by a count.
 int FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* done);
 
 // Makes the current position the end of the file.

@@ -44,7 +44,7 @@ int FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* done
         ssize_t n = write(file, (const char*)buffer + total, size - total);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            *done = total;
+            *done = 0;
             return 0;
         }
         total += (uint32_t)n;

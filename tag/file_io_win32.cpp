@@ -28,7 +28,7 @@ int FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* done
 {
     DWORD count = 0;
     BOOL ok = WriteFile(file, buffer, size, &count, NULL);
-    *done = count;
+    *done = ok ? count : 0;
     return ok ? 1 : 0;
 }
 

@@ -1,6 +1,6 @@
-// Every primitive call of every tag operation, made to fail or come up short
-// in turn: the file must end up as it was or as intended, and the result must
-// say which.
+// Every primitive call of every tag operation, made to fail, come up short or
+// land elsewhere in turn: the file must end up as it was or as intended, and
+// the result must say which.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -15,7 +15,8 @@
 namespace {
 
 const std::string kAudio(1000, '\x55');
-const FaultKind kKinds[] = {FaultKind::Fail, FaultKind::Short, FaultKind::PartialThenFail};
+const FaultKind kKinds[] = {FaultKind::Fail, FaultKind::Short, FaultKind::PartialThenFail,
+                            FaultKind::Elsewhere};
 
 const char* KindName(FaultKind kind)
 {
@@ -26,6 +27,8 @@ const char* KindName(FaultKind kind)
             return "short";
         case FaultKind::PartialThenFail:
             return "partial then fail";
+        case FaultKind::Elsewhere:
+            return "elsewhere";
     }
     return "?";
 }
@@ -112,6 +115,8 @@ Run RunOnce(const Case& c, int n, FaultKind kind)
         const TagRecord old = OldRecord();
         if (result == TagFound && !c.tagged) {
             run.problem = "TagFound on an untagged file";
+        } else if (result == NoTag && c.tagged) {
+            run.problem = "NoTag on a tagged file";
         } else if (result == TagFound && memcmp(&record, &old, sizeof record) != 0) {
             run.problem = "TagFound with the wrong record";
         } else if (result != TagFound && !IsZeroFilled(record)) {
@@ -206,8 +211,9 @@ TEST(FaultInjection, EveryPrimitiveCallOfEveryOperationGetsAFault)
 }
 
 // The sweeps are only as good as the faults: a short or partial write must
-// really leave its half in the file, and a short read must really stop early.
-TEST(FaultInjection, ShortAndPartialTransfersReallyMoveHalf)
+// really leave its half in the file, a short read must really stop early, and
+// a seek that lands elsewhere must really move the next transfer.
+TEST(FaultInjection, ShortTransfersAndMisplacedSeeksReallyHappen)
 {
     const std::string block(128, 'b');
     for (FaultKind kind : {FaultKind::Short, FaultKind::PartialThenFail}) {
@@ -220,7 +226,7 @@ TEST(FaultInjection, ShortAndPartialTransfersReallyMoveHalf)
         EXPECT_STREQ(FaultedPrimitive(), "FileWrite");
         DisarmFault();
         EXPECT_EQ(ok, kind == FaultKind::Short ? 1 : 0) << KindName(kind);
-        EXPECT_EQ(done, 64u) << KindName(kind);
+        EXPECT_EQ(done, kind == FaultKind::Short ? 64u : 0u) << KindName(kind);
         EXPECT_EQ(file.Contents(), kAudio + block.substr(0, 64)) << KindName(kind);
     }
 
@@ -230,6 +236,16 @@ TEST(FaultInjection, ShortAndPartialTransfersReallyMoveHalf)
     ArmFault(1, FaultKind::Short);
     EXPECT_EQ(FileRead(file.handle(), buffer, sizeof buffer, &done), 1);
     EXPECT_EQ(done, 64u);
+
+    for (uint64_t asked : {0u, 500u}) {
+        TempFile misplaced(kAudio);
+        uint64_t at = asked;
+        ArmFault(1, FaultKind::Elsewhere);
+        EXPECT_EQ(FileSeek(misplaced.handle(), (int64_t)asked, FILE_FROM_BEGIN, &at), 1);
+        EXPECT_NE(at, asked);
+        ASSERT_EQ(FileWrite(misplaced.handle(), "x", 1, &done), 1);
+        EXPECT_EQ(misplaced.Contents().find('x'), at) << asked;
+    }
 }
 
 }  // namespace

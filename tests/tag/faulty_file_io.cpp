@@ -1,5 +1,5 @@
 // The file primitives on a POSIX file descriptor, with the contract of
-// tag/file_io.h, except for the one call armed to fail or come up short.
+// tag/file_io.h, except for the one call armed with a fault.
 #include "faulty_file_io.h"
 
 #include <errno.h>
@@ -15,12 +15,15 @@ int g_armedCall = 0;
 FaultKind g_kind = FaultKind::Fail;
 const char* g_faulted = nullptr;
 
-// Counts the call and says whether it gets the armed fault.
-bool TakesFault(const char* primitive, bool transfersBytes)
+// Counts the call and says whether it gets the armed fault, given the kinds
+// beside Fail that apply to it.
+bool TakesFault(const char* primitive, bool transfer, bool seekFromStart)
 {
     ++g_calls;
     if (g_calls != g_armedCall) return false;
-    if (g_kind != FaultKind::Fail && !transfersBytes) return false;
+    const bool applies =
+        g_kind == FaultKind::Fail || (g_kind == FaultKind::Elsewhere ? seekFromStart : transfer);
+    if (!applies) return false;
     g_faulted = primitive;
     return true;
 }
@@ -87,7 +90,10 @@ const char* FaultedPrimitive()
 
 int FileSeek(FileHandle file, int64_t distance, FileOrigin origin, uint64_t* position)
 {
-    if (TakesFault("FileSeek", false)) return 0;
+    if (TakesFault("FileSeek", false, origin == FILE_FROM_BEGIN)) {
+        if (g_kind == FaultKind::Fail) return 0;
+        distance += distance > 0 ? -1 : 1;
+    }
     off_t moved = lseek(file, (off_t)distance, origin == FILE_FROM_END ? SEEK_END : SEEK_SET);
     if (moved < 0) return 0;
     *position = (uint64_t)moved;
@@ -97,7 +103,7 @@ int FileSeek(FileHandle file, int64_t distance, FileOrigin origin, uint64_t* pos
 int FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* done)
 {
     char* bytes = static_cast<char*>(buffer);
-    if (!TakesFault("FileRead", true)) {
+    if (!TakesFault("FileRead", true, false)) {
         if (ReadAll(file, bytes, size, done)) return 1;
         *done = 0;
         return 0;
@@ -116,17 +122,21 @@ int FileRead(FileHandle file, void* buffer, uint32_t size, uint32_t* done)
 int FileWrite(FileHandle file, const void* buffer, uint32_t size, uint32_t* done)
 {
     const char* bytes = static_cast<const char*>(buffer);
-    if (!TakesFault("FileWrite", true)) return WriteAll(file, bytes, size, done) ? 1 : 0;
+    if (!TakesFault("FileWrite", true, false)) {
+        if (WriteAll(file, bytes, size, done)) return 1;
+        *done = 0;
+        return 0;
+    }
     // The part really lands, as it would before a full disk or a lost share.
     uint32_t part = 0;
     if (g_kind != FaultKind::Fail) WriteAll(file, bytes, size / 2, &part);
-    *done = part;
+    *done = g_kind == FaultKind::Short ? part : 0;
     return g_kind == FaultKind::Short ? 1 : 0;
 }
 
 int FileTruncate(FileHandle file)
 {
-    if (TakesFault("FileTruncate", false)) return 0;
+    if (TakesFault("FileTruncate", false, false)) return 0;
     off_t here = lseek(file, 0, SEEK_CUR);
     if (here < 0) return 0;
     int rc;

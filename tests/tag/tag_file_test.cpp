@@ -1,8 +1,10 @@
 // Reading, writing and removing the tag on real files through the platform's
 // file primitives (POSIX natively, kernel32 under Wine).
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <fstream>
 #include <string>
 
 #include "tag/tag_file.h"
@@ -70,10 +72,16 @@ TEST(TagFile, RemoveOnUntaggedFileLeavesItUnchanged)
 
 TEST(TagFile, MagicIsCaseSensitiveButNeedNotBeARealTag)
 {
+    // Besides the lowercase magic, one near miss for each byte: a check that
+    // skips any one of the three takes its near miss for a tag.
     const TagRecord record = NewRecord("New");
-    TempFile lower(kAudio + MakeBlock("tag"));
-    EXPECT_EQ(WriteTag(lower.handle(), &record), 1);
-    EXPECT_EQ(lower.Contents(), kAudio + MakeBlock("tag") + Encoded(record));
+    for (const char* magic : {"tag", "TAx", "TxG", "xAG"}) {
+        TempFile nearMiss(kAudio + MakeBlock(magic));
+        TagRecord read;
+        EXPECT_EQ(ReadTag(nearMiss.handle(), &read), NoTag) << magic;
+        EXPECT_EQ(WriteTag(nearMiss.handle(), &record), 1) << magic;
+        EXPECT_EQ(nearMiss.Contents(), kAudio + MakeBlock(magic) + Encoded(record)) << magic;
+    }
 
     // Audio that happens to read "TAG" 128 bytes before the end is taken for
     // a tag: that is what every ID3v1 reader sees there.
@@ -203,4 +211,60 @@ TEST(TagFile, WriteOnlyHandleFailsWithoutTouchingTheFile)
     EXPECT_EQ(WriteTag(file.handle(), &written), 0);
     EXPECT_EQ(RemoveTag(file.handle()), 0);
     EXPECT_EQ(file.Contents(), tagged);
+}
+
+// A full disk, for real: ctest mounts a small tmpfs of the tests' own
+// (full-disk.sh) and names it in QUILLON_FULL_DISK_DIR. Each case makes its
+// file and then fills the rest of the filesystem, so a write past the file's
+// last page fails at once, and one into a page with 64 bytes free lands those
+// 64 and then fails. tmpfs allocates 4 KiB pages; a hole takes none.
+TEST(TagFile, FullDiskFailsAnAppendOrOverwriteAndLeavesTheFileAsItWas)
+{
+    const char* dir = getenv("QUILLON_FULL_DISK_DIR");
+    if (!dir) GTEST_SKIP() << "no full-disk filesystem: QUILLON_FULL_DISK_DIR is not set";
+    std::string reason;
+    std::ifstream notMounted(std::string(dir) + "/not-mounted");
+    if (std::getline(notMounted, reason)) GTEST_SKIP() << "no full-disk filesystem: " << reason;
+
+    const uint32_t page = 4096;
+    const std::string head = MakeBlock().substr(0, 64);
+    struct {
+        const char* name;
+        std::string bytes;
+        uint64_t length;  // beyond the bytes, a hole
+        ReadTagResult found;
+    } cases[] = {
+        {"append at a page boundary", std::string(2 * page, '\x55'), 2 * page, NoTag},
+        {"append 64 bytes short of one", std::string(2 * page - 64, '\x55'), 2 * page - 64, NoTag},
+        // The tag's first half ends the last full page, its second is a hole.
+        {"overwrite across one", std::string(2 * page - 64, '\x55') + head, 2 * page + 64,
+         TagFound},
+    };
+    const TagRecord record = NewRecord("New");
+    for (const auto& c : cases) {
+        TempFile file(c.bytes, Access::ReadWrite, dir);
+        // Wine grows a file by writing a byte at its new end, which takes
+        // that byte's page; grown to a page boundary and cut back, it keeps
+        // its hole.
+        for (uint64_t end : {uint64_t(3 * page), c.length}) {
+            uint64_t at = 0;
+            ASSERT_TRUE(FileSeek(file.handle(), (int64_t)end, FILE_FROM_BEGIN, &at));
+            ASSERT_TRUE(FileTruncate(file.handle()));
+        }
+        TagRecord read;
+        ASSERT_EQ(ReadTag(file.handle(), &read), c.found) << c.name;
+
+        // Bounded, so a directory that is not the small tmpfs never fills.
+        TempFile filler(std::string(), Access::ReadWrite, dir);
+        const std::string chunk(page, 'f');
+        uint32_t done = 0;
+        int pages = 0;
+        while (pages < 128 && FileWrite(filler.handle(), chunk.data(), page, &done))
+            ++pages;
+        ASSERT_LT(pages, 128) << "the filesystem in " << dir << " did not fill up";
+
+        const std::string before = file.Contents();
+        EXPECT_EQ(WriteTag(file.handle(), &record), 0) << c.name;
+        EXPECT_EQ(file.Contents(), before) << c.name;
+    }
 }

@@ -16,12 +16,12 @@
 namespace {
 
 #ifdef _WIN32
-std::string NewPath()
+std::string NewPath(const std::string& dir)
 {
-    char dir[MAX_PATH];
+    char temp[MAX_PATH];
     char path[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    GetTempFileNameA(dir, "qtg", 0, path);
+    GetTempPathA(sizeof temp, temp);
+    EXPECT_NE(GetTempFileNameA(dir.empty() ? temp : dir.c_str(), "qtg", 0, path), 0u) << dir;
     return path;
 }
 
@@ -79,10 +79,10 @@ void DeletePath(const std::string& path)
     DeleteFileA(path.c_str());
 }
 #else
-std::string NewPath()
+std::string NewPath(const std::string& dir)
 {
-    const char* dir = getenv("TMPDIR");
-    std::string pattern = std::string(dir ? dir : "/tmp") + "/qtgXXXXXX";
+    const char* temp = getenv("TMPDIR");
+    std::string pattern = (dir.empty() ? std::string(temp ? temp : "/tmp") : dir) + "/qtgXXXXXX";
     int fd = mkstemp(&pattern[0]);
     EXPECT_GE(fd, 0);
     close(fd);
@@ -143,7 +143,8 @@ const int kWriteOnly = O_WRONLY;
 
 }  // namespace
 
-TempFile::TempFile(const std::string& bytes, Access access) : path_(NewPath())
+TempFile::TempFile(const std::string& bytes, Access access, const std::string& dir)
+    : path_(NewPath(dir))
 {
     FileHandle h = OpenPath(path_, kReadWrite);
     WriteAt(h, 0, bytes);
@@ -152,7 +153,7 @@ TempFile::TempFile(const std::string& bytes, Access access) : path_(NewPath())
 }
 
 TempFile::TempFile(uint64_t size, const std::string& head, const std::string& tail)
-    : path_(NewPath())
+    : path_(NewPath(std::string()))
 {
     FileHandle h = OpenPath(path_, kReadWrite);
     Extend(h, size);

@@ -14,7 +14,9 @@ enum class Access { ReadWrite, ReadOnly, WriteOnly };
 
 class TempFile {
    public:
-    explicit TempFile(const std::string& bytes, Access access = Access::ReadWrite);
+    // In dir when one is given, else in the platform's temporary directory.
+    explicit TempFile(const std::string& bytes, Access access = Access::ReadWrite,
+                      const std::string& dir = std::string());
     // A sparse file of the given size whose first and last bytes are given.
     TempFile(uint64_t size, const std::string& head, const std::string& tail);
     ~TempFile();
