@@ -65,7 +65,7 @@ desktop_shown() {
 
 stop() {
   if [[ -d "$WINEPREFIX" ]]; then wineserver -k 2>/dev/null || true; fi
-  rm -f "$dir/keeper.fifo"
+  rm -f "$dir/keeper.fifo" "$dir/keeper.log"
   if [[ -f "$dir/xvfb.pid" ]]; then
     kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
     rm -f "$dir/xvfb.pid"
