@@ -24,6 +24,15 @@ if(WIN32)
   # libgcc, libstdc++ or winpthread DLL next to them.
   add_link_options(-static -static-libgcc -static-libstdc++)
 
+  # One commit gives the same bytes wherever it is checked out and whenever it
+  # is built: no link time in the PE file header or the export directory (the
+  # header checksum then follows the bytes alone), and no checkout path in
+  # anything the compiler writes (__FILE__, debug information). The build
+  # folder's own map comes last, so it wins inside the checkout.
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>
+                      $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>)
+
   # Windows executables run under Wine in a prefix of this build's own; ctest
   # starts and stops its display and wineserver through the wine_session
   # fixture.

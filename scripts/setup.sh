@@ -8,7 +8,8 @@ packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 wine32-preloader:i386 wine64 qemu-user-static
+  wine wine32:i386 wine32-preloader:i386 wine64 qemu-user-static fonts-wine
+  locales
   xvfb xauth x11-utils xdotool imagemagick
   python3 python3-mutagen python3-pefile id3v2 zip unzip
 )
@@ -55,5 +56,21 @@ enable_32bit() {
   /lib/ld-linux.so.2 --version >/dev/null
 }
 
+# Wine takes a process's ANSI code page from its locale, so a test that needs
+# code page 932 runs its program with LC_ALL=ja_JP.UTF-8.
+generate_locales() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8' && return 0
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "setup: the ja_JP.UTF-8 locale is missing; run this script as root once" >&2
+    exit 1
+  fi
+  echo "setup: generating the ja_JP.UTF-8 locale"
+  # Listed in locale.gen too, so a later locale-gen keeps it.
+  sed -i -E 's/^# *(ja_JP\.UTF-8 UTF-8)$/\1/' /etc/locale.gen
+  grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+  localedef -i ja_JP -c -f UTF-8 -A /usr/share/locale/locale.alias ja_JP.UTF-8
+}
+
 install_missing
+generate_locales
 enable_32bit

@@ -6,6 +6,9 @@
 # qemu-i386 a Wine process now and then loses its server connection ("wine
 # client error") and hangs; a program that really fails or hangs does so
 # twice and is reported.
+# The program gets the caller's environment. Wine takes a process's ANSI code
+# page from its locale, so LC_ALL=ja_JP.UTF-8 gives it code page 932 while the
+# session's other programs keep theirs.
 set -uo pipefail
 
 test_mode=0

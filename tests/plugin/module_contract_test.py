@@ -189,12 +189,15 @@ class ModuleContract(unittest.TestCase):
         tables = strings[0].StringTable
         self.assertEqual([t.LangID for t in tables], [b"040904E4"])
         entries = tables[0].entries
-        self.assertEqual([k.decode() for k in entries], [
-            "CompanyName", "FileVersion", "FileDescription", "InternalName", "LegalCopyright",
-            "OriginalFilename", "ProductName", "ProductVersion"])
-        self.assertEqual(entries[b"FileVersion"], b"1.0b")
-        self.assertEqual(entries[b"FileDescription"], b"Quillon MP3 Plugin")
-        self.assertEqual(entries[b"ProductVersion"], b"1.0b")
+        self.assertEqual([(k.decode(), v.decode()) for k, v in entries.items()], [
+            ("CompanyName", "Brindlock"),
+            ("FileVersion", "1.0b"),
+            ("FileDescription", "Quillon MP3 Plugin"),
+            ("InternalName", "QuillonMp3"),
+            ("LegalCopyright", "Copyright (C) 2026 Brindlock"),
+            ("OriginalFilename", "QuillonMp3.dll"),
+            ("ProductName", "Quillon"),
+            ("ProductVersion", "1.0b")])
 
         var = [fi for info in self.pe.FileInfo for fi in info if fi.Key == b"VarFileInfo"]
         self.assertEqual(var[0].Var[0].entry, {b"Translation": "0x0409 0x04e4"})

@@ -1,0 +1,119 @@
+"""The release is the same bytes from one commit wherever, whenever and by
+whomever it is built: binaries without link times or checkout paths, a zip
+with fixed times, modes and order, and SHA256SUMS that match it."""
+
+import calendar
+import hashlib
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+import zipfile
+
+import pefile
+
+DLL = os.environ["QUILLON_DLL"]
+BINARIES = [DLL, os.environ["QUILLON_HOST"]]
+SOURCE_DIR = os.environ["QUILLON_SOURCE_DIR"]
+BINARY_DIR = os.environ["QUILLON_BINARY_DIR"]
+CMAKE = os.environ.get("QUILLON_CMAKE", "cmake")
+ZIP_TOOL = os.environ.get("QUILLON_ZIP_TOOL", "zip")
+SCRIPT = os.path.join(SOURCE_DIR, "cmake", "release_zip.cmake")
+
+ENTRIES = ["QuillonMp3.dll", "INSTALL.txt", "LICENSE.txt"]
+EARLIEST_ZIP_TIME = 315532800  # 1980-01-01 00:00:00 UTC
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def zip_time(epoch):
+    return time.gmtime(epoch)[:6]
+
+
+class BinariesCarryNoBuildTimeOrPlace(unittest.TestCase):
+    def test_time_stamps_are_zero_and_the_checksum_follows_the_bytes(self):
+        for path in BINARIES:
+            pe = pefile.PE(path)
+            with self.subTest(binary=os.path.basename(path)):
+                self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0)
+                self.assertEqual(pe.DIRECTORY_ENTRY_RESOURCE.struct.TimeDateStamp, 0)
+                if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
+                    self.assertEqual(pe.DIRECTORY_ENTRY_EXPORT.struct.TimeDateStamp, 0)
+                for debug in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []):
+                    self.assertEqual(debug.struct.TimeDateStamp, 0)
+                self.assertEqual(pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum())
+        self.assertTrue(hasattr(pefile.PE(DLL), "DIRECTORY_ENTRY_EXPORT"))
+
+    def test_no_checkout_or_build_folder_is_named_inside(self):
+        for path in BINARIES:
+            with open(path, "rb") as f:
+                data = f.read()
+            for folder in (SOURCE_DIR, BINARY_DIR):
+                for encoding in ("utf-8", "utf-16-le"):
+                    with self.subTest(binary=os.path.basename(path), folder=folder,
+                                      encoding=encoding):
+                        self.assertNotIn(folder.encode(encoding), data)
+
+
+class ReleaseZip(unittest.TestCase):
+    def pack(self, out, epoch=None, tz="UTC", umask=0o022):
+        env = dict(os.environ, TZ=tz)
+        env.pop("SOURCE_DATE_EPOCH", None)
+        if epoch is not None:
+            env["SOURCE_DATE_EPOCH"] = str(epoch)
+        zip_path = os.path.join(out, "release.zip")
+        sums_path = os.path.join(out, "SHA256SUMS")
+        subprocess.run([CMAKE, f"-DDLL={DLL}", f"-DSOURCE_DIR={SOURCE_DIR}",
+                        f"-DSTAGE_DIR={out}/stage", f"-DZIP={zip_path}", f"-DSUMS={sums_path}",
+                        f"-DZIP_TOOL={ZIP_TOOL}", "-P", SCRIPT],
+                       check=True, env=env, preexec_fn=lambda: os.umask(umask))
+        with open(zip_path, "rb") as f:
+            zip_bytes = f.read()
+        with open(sums_path, "rb") as f:
+            sums = f.read().decode()
+        return zip_path, zip_bytes, sums
+
+    def assertEntriesAt(self, zip_path, epoch):
+        with zipfile.ZipFile(zip_path) as z:
+            infos = z.infolist()
+        self.assertEqual([i.filename for i in infos], ENTRIES)
+        for info in infos:
+            with self.subTest(entry=info.filename):
+                self.assertEqual(info.date_time, zip_time(epoch))
+                self.assertEqual(info.external_attr >> 16, 0o100644)
+                self.assertEqual(info.extra, b"")
+
+    def test_same_bytes_and_fixed_entries_whatever_the_time_zone_and_umask(self):
+        with tempfile.TemporaryDirectory() as a, tempfile.TemporaryDirectory() as b:
+            # An odd second: zip keeps times in 2-second steps.
+            path, first, _ = self.pack(a, epoch=1700000001)
+            _, second, _ = self.pack(b, epoch=1700000001, tz="JST-9", umask=0o077)
+            self.assertEqual(sha256(first), sha256(second))
+            self.assertEntriesAt(path, 1700000000)
+
+    def test_times_are_the_commit_time_without_source_date_epoch(self):
+        commit = subprocess.run(["git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct"],
+                                capture_output=True, text=True)
+        expected = EARLIEST_ZIP_TIME
+        if commit.returncode == 0 and commit.stdout.strip().isdigit():
+            expected = int(commit.stdout) // 2 * 2
+        with tempfile.TemporaryDirectory() as out:
+            path, _, _ = self.pack(out, tz="JST-9")
+            self.assertEntriesAt(path, expected)
+
+    def test_sums_cover_the_zip_and_the_plugin_it_holds(self):
+        with tempfile.TemporaryDirectory() as out:
+            path, zip_bytes, sums = self.pack(out, epoch=EARLIEST_ZIP_TIME)
+            with zipfile.ZipFile(path) as z:
+                packed_dll = z.read("QuillonMp3.dll")
+        with open(DLL, "rb") as f:
+            self.assertEqual(packed_dll, f.read())
+        self.assertEqual(sums, f"{sha256(zip_bytes)}  release.zip\n"
+                               f"{sha256(packed_dll)}  QuillonMp3.dll\n")
+
+
+if __name__ == "__main__":
+    unittest.main()
