@@ -28,24 +28,21 @@ const int kTagFields[] = {IDC_TRACK, IDC_TITLE, IDC_ARTIST, IDC_ALBUM,
                           IDC_YEAR,  IDC_GENRE, IDC_COMMENT};
 
 // The text fields and where each lives in a TagRecord. Width is the field's
-// size on disk in bytes; the comment's may grow to the record's 30 bytes
-// (CommentWidth).
+// size on disk in bytes, one less than the record's; the comment's is 28 or
+// 30 (CommentWidth).
 struct TextField {
     int id;
     size_t offset;
     int width;
 };
 
-#define TEXT_FIELD(id, member, width)          \
-    {                                          \
-        id, offsetof(TagRecord, member), width \
+#define TEXT_FIELD(id, member)                                                    \
+    {                                                                             \
+        id, offsetof(TagRecord, member), (int)sizeof(((TagRecord*)0)->member) - 1 \
     }
 const TextField kTextFields[TAG_TEXT_FIELDS] = {
-    TEXT_FIELD(IDC_TITLE, title, 30),
-    TEXT_FIELD(IDC_ARTIST, artist, 30),
-    TEXT_FIELD(IDC_ALBUM, album, 30),
-    TEXT_FIELD(IDC_YEAR, year, 4),
-    TEXT_FIELD(IDC_COMMENT, comment, TAG_COMMENT_SIZE),
+    TEXT_FIELD(IDC_TITLE, title), TEXT_FIELD(IDC_ARTIST, artist),   TEXT_FIELD(IDC_ALBUM, album),
+    TEXT_FIELD(IDC_YEAR, year),   TEXT_FIELD(IDC_COMMENT, comment),
 };
 #undef TEXT_FIELD
 
@@ -74,7 +71,7 @@ int FieldWidth(const TagDialogState* state, const TextField& field)
 
 // How many bytes of text fit in width without cutting a character of the ANSI
 // code page in half.
-int WholeCharacters(const char* text, int width)
+int BytesOfWholeCharacters(const char* text, int width)
 {
     const char* end = text;
     while (*end) {
@@ -229,7 +226,7 @@ void ReadTextField(HWND dialog, const TagDialogState* state, int index, TagRecor
         const void* nul = memchr(opened, 0, (size_t)width);
         memcpy(out, opened, nul ? (size_t)((const char*)nul - opened) : (size_t)width);
     } else {
-        memcpy(out, text, (size_t)WholeCharacters(text, width));
+        memcpy(out, text, (size_t)BytesOfWholeCharacters(text, width));
     }
 }
 
