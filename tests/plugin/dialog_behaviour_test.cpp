@@ -592,8 +592,8 @@ TEST(TagDialog, EveryOpeningFreesTheIconsItLoaded)
             [&icons](HWND d) {
                 icons[0] = (HICON)SendMessageA(d, WM_GETICON, ICON_SMALL, 0);
                 icons[1] = (HICON)SendMessageA(d, WM_GETICON, ICON_BIG, 0);
+                Click(d, IDC_CLOSE);
             },
-            CloseDialog(),
         };
         DialogRun run = RunDialog(file.handle(), steps);
         ASSERT_FALSE(run.timedOut) << "opening " << i;

@@ -7,7 +7,7 @@ namespace {
 
 using LoadFileFn = int(__cdecl*)(HANDLE, HWND, HINSTANCE);
 
-const UINT kTickMs = 15;
+const UINT kTickMs = 10;
 
 struct Run {
     const std::vector<Step>* steps;
