@@ -56,6 +56,16 @@ set_desktop() {
   mv "$tmp" "$reg"
 }
 
+# Under qemu-i386 a new thread dies at once in any process whose ntdll Wine
+# could not map at its preferred address ("expect trouble"), and the desktop's
+# explorer starts threads: it dies seconds after drawing the desktop, and every
+# later window fails with BadWindow, made inside the X window that died with
+# it. There the session keeps Wine's own windows, managed: slower to close,
+# and nothing depends on explorer.
+under_qemu() {
+  grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null
+}
+
 # The X window of the Wine desktop, once it is shown.
 desktop_shown() {
   local id
@@ -108,7 +118,9 @@ start() {
   done
   [[ -f "$ready" ]] || { cat "$dir/wineboot.log" >&2; exit 1; }
   install_fonts
-  if [[ $use_display -eq 1 ]]; then set_desktop off; else set_desktop on; fi
+  use_desktop=1
+  if [[ $use_display -eq 1 ]] || under_qemu; then use_desktop=0; fi
+  if [[ $use_desktop -eq 1 ]]; then set_desktop on; else set_desktop off; fi
 
   # One persistent server for the whole session, so every program after the
   # first starts in well under a second; then the prefix's services, now
@@ -135,7 +147,7 @@ start() {
   # leaves at once when the desktop has one already. The first program then
   # finds the desktop ready.
   wine explorer.exe /desktop </dev/null >>"$dir/wineboot.log" 2>&1 &
-  if [[ $use_display -eq 0 ]]; then
+  if [[ $use_desktop -eq 1 ]]; then
     for _ in $(seq 600); do
       desktop_shown && break
       sleep 0.1
