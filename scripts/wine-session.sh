@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Starts or stops the Wine session the Windows programs run in: a 32-bit
 # prefix of the build's own with Windows-metric fonts, a virtual display
-# holding one Wine desktop, and a persistent wineserver so each program starts
-# in well under a second.
+# holding one Wine desktop (not under qemu-i386; see under_qemu), and a
+# persistent wineserver so each program starts in well under a second.
 #   wine-session.sh start DIR [--display]   (--display: use $DISPLAY, no Xvfb,
 #                                            windows of their own on it)
 #   wine-session.sh stop DIR
@@ -41,8 +41,7 @@ install_fonts() {
 # the desktop's explorer, whichever program starts it, finds them. With a
 # desktop, every window lives inside one X window: closing a window waits for
 # no window manager (Xvfb has none, and a managed window takes about 2 s to
-# close), and no unmanaged X window is unmapped (under qemu-i386 that died of
-# BadWindow errors).
+# close).
 set_desktop() {
   local reg=$WINEPREFIX/user.reg tmp
   tmp=$(mktemp "$reg.XXXXXX")
@@ -126,7 +125,6 @@ start() {
   # first starts in well under a second; then the prefix's services, now
   # rather than inside the first test.
   wineserver -p </dev/null >>"$dir/wineboot.log" 2>&1
-  # The prefix's services now rather than inside the first program.
   timeout 60 wineboot </dev/null >>"$dir/wineboot.log" 2>&1 || true
 
   # The server closes a desktop, and its explorer quits, one second after the
