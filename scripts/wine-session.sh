@@ -74,6 +74,10 @@ desktop_shown() {
 
 stop() {
   if [[ -d "$WINEPREFIX" ]]; then wineserver -k 2>/dev/null || true; fi
+  if [[ -f "$dir/wm-state.pid" ]]; then
+    kill "$(cat "$dir/wm-state.pid")" 2>/dev/null || true
+    rm -f "$dir/wm-state.pid" "$dir/wm-state.log"
+  fi
   rm -f "$dir/keeper.fifo" "$dir/keeper.log"
   if [[ -f "$dir/xvfb.pid" ]]; then
     kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
@@ -120,6 +124,18 @@ start() {
   use_desktop=1
   if [[ $use_display -eq 1 ]] || under_qemu; then use_desktop=0; fi
   if [[ $use_desktop -eq 1 ]]; then set_desktop on; else set_desktop off; fi
+  # Without a desktop on our own display, Wine's windows are top-level X
+  # windows with no window manager to see them shown or hidden, and each
+  # waits 2 s for one; wm-state.py answers for it.
+  if [[ $use_desktop -eq 0 && $use_display -eq 0 ]]; then
+    "$(dirname "$0")/wm-state.py" </dev/null >"$dir/wm-state.log" 2>&1 &
+    echo $! >"$dir/wm-state.pid"
+    for _ in $(seq 100); do
+      grep -q watching "$dir/wm-state.log" && break
+      sleep 0.05
+    done
+    grep -q watching "$dir/wm-state.log" || { cat "$dir/wm-state.log" >&2; exit 1; }
+  fi
 
   # One persistent server for the whole session, so every program after the
   # first starts in well under a second; then the prefix's services, now
