@@ -60,8 +60,7 @@ TagDialogState* State(HWND dialog)
 // long as no track is given with it.
 int CommentWidth(const TagDialogState* state)
 {
-    return memchr(state->opened.comment, 0, TAG_COMMENT_SIZE + 1) ? TAG_COMMENT_SIZE
-                                                                  : TAG_LONG_COMMENT_SIZE;
+    return HasLongComment(&state->opened) ? TAG_LONG_COMMENT_SIZE : TAG_COMMENT_SIZE;
 }
 
 int FieldWidth(const TagDialogState* state, const TextField& field)
@@ -222,9 +221,10 @@ void ReadTextField(HWND dialog, const TagDialogState* state, int index, TagRecor
     int width = FieldWidth(state, field);
     char text[TAG_TEXT_BUFFER];
     GetDlgItemTextA(dialog, field.id, text, sizeof text);
+    // The record read at opening ends each field with a NUL, and its comment
+    // is long only where the width is too.
     if (strcmp(text, state->shown[index]) == 0) {
-        const void* nul = memchr(opened, 0, (size_t)width);
-        memcpy(out, opened, nul ? (size_t)((const char*)nul - opened) : (size_t)width);
+        memcpy(out, opened, strlen(opened));
     } else {
         memcpy(out, text, (size_t)BytesOfWholeCharacters(text, width));
     }

@@ -15,8 +15,9 @@ extern "C" {
 char filterStr[25] = "MP3 Files (*.mp3)\0*.mp3\0";
 
 // cdecl: the host pops the three arguments. Blocks until the dialog closes,
-// frees what the opening loaded, and returns the dialog's result: 0, or the dialog manager's
-// failure value when the dialog cannot be created (-1; 0 for an invalid parent).
+// frees what the opening loaded, and returns the dialog's result: 0, or the
+// dialog manager's failure value when the dialog cannot be created (-1; 0 for
+// an invalid parent).
 int __cdecl LoadFile(HANDLE file, HWND parent, HINSTANCE instance)
 {
     InitCommonControls();

@@ -22,14 +22,14 @@ static size_t CommentLength(const TagRecord* record)
     return nul ? (size_t)((const char*)nul - record->comment) : (size_t)TAG_LONG_COMMENT_SIZE;
 }
 
-static int IsLongComment(const TagRecord* record)
+int HasLongComment(const TagRecord* record)
 {
     return CommentLength(record) > TAG_COMMENT_SIZE;
 }
 
 int TagRecordFits(const TagRecord* record)
 {
-    return record->track == 0 || !IsLongComment(record);
+    return record->track == 0 || !HasLongComment(record);
 }
 
 // Decode and encode are mirror images: one line a field, in block order. The
@@ -56,7 +56,7 @@ void EncodeTagBlock(const TagRecord* record, TagBlock* block)
     unsigned char* b = block->bytes;
     // A comment too long to leave room for a track goes back in the ID3v1.0
     // layout, so a tag read from such a file is written with every byte.
-    const int hasTrack = record->track != 0 || !IsLongComment(record);
+    const int hasTrack = record->track != 0 || !HasLongComment(record);
     memset(b, 0, sizeof block->bytes);
     memcpy(b, kTagMagic, sizeof kTagMagic);
     memcpy(b + TAG_OFFSET_TITLE, record->title, sizeof record->title - 1);

@@ -64,6 +64,10 @@ int HasTagMagic(const unsigned char* bytes);
 // Decodes a block whose magic the caller has checked into a zero-filled record.
 void DecodeTagBlock(const TagBlock* block, TagRecord* record);
 
+// 1 when the comment is longer than 28 bytes, as only an ID3v1.0 tag's can
+// be; else 0.
+int HasLongComment(const TagRecord* record);
+
 // 1 when the record fits one block whole: a comment longer than 28 bytes
 // leaves no room for a track, so it needs track 0. Else 0.
 int TagRecordFits(const TagRecord* record);
