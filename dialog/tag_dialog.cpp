@@ -81,6 +81,28 @@ int BytesOfWholeCharacters(const char* text, int width)
     return (int)(end - text);
 }
 
+// Sets a box to a field read from the file, leaving out a last byte that
+// starts a double-byte character of the ANSI code page with nothing after it
+// (a Latin-1 "\xE9" under code page 932). Given such a byte, a classic edit
+// control shows some other character, and a version-6 one may take the NUL
+// as its second byte and read on past the field.
+void ShowFieldText(HWND dialog, int id, const char* field)
+{
+    char text[TAG_TEXT_BUFFER];
+    int length = 0;
+    while (field[length] && length < (int)sizeof text - 1) {
+        if (IsDBCSLeadByte((BYTE)field[length])) {
+            if (!field[length + 1]) break;
+            text[length] = field[length];
+            ++length;
+        }
+        text[length] = field[length];
+        ++length;
+    }
+    text[length] = '\0';
+    SetDlgItemTextA(dialog, id, text);
+}
+
 void ShowError(HWND dialog, const char* text)
 {
     MessageBoxA(dialog, text, kErrorCaption, MB_OK | MB_ICONWARNING);
@@ -128,7 +150,7 @@ void ShowTag(HWND dialog, TagRecord* record)
     EnableTagFields(dialog);
     SetDlgItemInt(dialog, IDC_TRACK, record->track, FALSE);
     for (const TextField& field : kTextFields)
-        SetDlgItemTextA(dialog, field.id, FieldText(record, field));
+        ShowFieldText(dialog, field.id, FieldText(record, field));
     // A code without a position clears the selection.
     SendDlgItemMessageA(dialog, IDC_GENRE, CB_SETCURSEL, (WPARAM)GenrePositionOfCode(record->genre),
                         0);
@@ -184,13 +206,20 @@ void KeepWithinField(HWND dialog, int index)
     // step back from the caret is one whole character only where positions
     // count characters, and that is also the only place a box outgrows its
     // byte limit.
-    while (GetWindowTextA(edit, text, sizeof text) > limit) {
+    // The loop also ends at the first pass that does not shorten the text, so
+    // a box that will not give up a character (read-only, subclassed, with
+    // positions in some other unit) cannot hold the host's thread in it.
+    int length = GetWindowTextA(edit, text, sizeof text);
+    while (length > limit) {
         DWORD start = 0;
         DWORD end = 0;
         SendMessageA(edit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
         if (end == 0) break;
         SendMessageA(edit, EM_SETSEL, end - 1, (LPARAM)end);
         SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM) "");
+        int shorter = GetWindowTextA(edit, text, sizeof text);
+        if (shorter >= length) break;
+        length = shorter;
     }
     state->trimming = FALSE;
 }

@@ -54,6 +54,20 @@ std::string Hex(const std::string& bytes)
     return out;
 }
 
+// The icon's width and height when they are equal, 0 for no icon, -1 else.
+long IconSize(HICON icon)
+{
+    ICONINFO info;
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    // A monochrome icon's mask holds the AND and XOR masks one above the other.
+    const long height = info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2;
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth == height ? height : -1;
+}
+
 bool Checked(HWND dialog)
 {
     return IsDlgButtonChecked(dialog, IDC_HASTAG) == BST_CHECKED;
@@ -116,9 +130,10 @@ TEST(TagDialog, TaggedFileOpensCheckedWithEveryFieldShown)
             EXPECT_EQ(SendDlgItemMessageA(d, IDC_GENRE, CB_GETCOUNT, 0, 0), 143);
             // The dialog manager gives the focus to the check box.
             EXPECT_EQ(GetFocus(), GetDlgItem(d, IDC_HASTAG));
-            // Both icons come from the calling program's icon 101.
-            EXPECT_NE(SendMessageA(d, WM_GETICON, ICON_SMALL, 0), 0);
-            EXPECT_NE(SendMessageA(d, WM_GETICON, ICON_BIG, 0), 0);
+            // Both icons come from the calling program's icon 101, each
+            // at its own size rather than one stretched.
+            EXPECT_EQ(IconSize((HICON)SendMessageA(d, WM_GETICON, ICON_SMALL, 0)), 16);
+            EXPECT_EQ(IconSize((HICON)SendMessageA(d, WM_GETICON, ICON_BIG, 0)), 32);
             char caption[64];
             GetWindowTextA(d, caption, sizeof caption);
             EXPECT_STREQ(caption, "Quillon - MP3");
@@ -513,8 +528,8 @@ TEST(TagDialog, TrackIsNothingOrUpToThreeDigitsUpTo255OnEveryPlatform)
         const char* text;
         int saved;
     } cases[] = {{"12x", -1}, {" 12", -1}, {"12 ", -1}, {"+1", -1},   {"-1", -1},
-                 {"0x1", -1}, {"1.5", -1}, {"256", -1}, {"1000", -1}, {"", 0},
-                 {"0", 0},    {"007", 7},  {"255", 255}};
+                 {"0x1", -1}, {"1.5", -1}, {"256", -1}, {"1000", -1}, {"0255", -1},
+                 {"", 0},     {"0", 0},    {"007", 7},  {"255", 255}};
     TempFile file(kTagged);
     const uint32_t trackAt = (uint32_t)kAudio.size() + 126;
     std::vector<Step> steps;
@@ -585,7 +600,8 @@ TEST(TagDialog, GenreListOpensWithRoomForEightNames)
 TEST(TagDialog, EveryOpeningFreesTheIconsItLoaded)
 {
     TempFile file(kTagged);
-    const int kOpenings = 100;
+    // A leak shows on the first opening; the next ones load icons anew.
+    const int kOpenings = 3;
     for (int i = 0; i < kOpenings; ++i) {
         HICON icons[2] = {};
         const std::vector<Step> steps = {
@@ -597,8 +613,7 @@ TEST(TagDialog, EveryOpeningFreesTheIconsItLoaded)
         };
         DialogRun run = RunDialog(file.handle(), steps);
         ASSERT_FALSE(run.timedOut) << "opening " << i;
-        if (i < 3 || i == kOpenings - 1)
-            printf("opening %d: icons %p %p\n", i, (void*)icons[0], (void*)icons[1]);
+        printf("opening %d: icons %p %p\n", i, (void*)icons[0], (void*)icons[1]);
         for (HICON icon : icons) {
             ASSERT_NE(icon, nullptr) << "opening " << i;
             ICONINFO info;
@@ -643,6 +658,41 @@ TEST(TagDialog, DigitsTypedKeyByKeyAllLandAndAreSaved)
     EXPECT_EQ(file.Read(kAudio.size() + 125, 2), std::string("\0\xFF", 2));
 }
 
+WNDPROC g_titleProc;
+
+// An edit box that takes no EM_REPLACESEL, as a subclassed or read-only box
+// in some host may.
+LRESULT CALLBACK RefuseReplaceSel(HWND edit, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == EM_REPLACESEL) return 0;
+    return CallWindowProcA(g_titleProc, edit, message, wParam, lParam);
+}
+
+TEST(TagDialog, OverlongBoxThatWillNotShortenLeavesTheDialogWorking)
+{
+    const std::string typed(40, 't');
+    TempFile file(kTagged);
+    const std::vector<Step> steps = {
+        [&typed](HWND d) {
+            HWND title = GetDlgItem(d, IDC_TITLE);
+            g_titleProc =
+                (WNDPROC)SetWindowLongPtrA(title, GWLP_WNDPROC, (LONG_PTR)RefuseReplaceSel);
+            SetWindowTextA(title, typed.c_str());
+            SendMessageA(title, EM_SETSEL, typed.size(), (LPARAM)typed.size());
+            SendMessageA(title, EM_SETMODIFY, TRUE, 0);
+            // As the box reports a change the user made.
+            SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_TITLE, EN_CHANGE), (LPARAM)title);
+            EXPECT_EQ(ControlText(d, IDC_TITLE), typed);
+            SetWindowLongPtrA(title, GWLP_WNDPROC, (LONG_PTR)g_titleProc);
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
+    EXPECT_EQ(file.Read(kAudio.size() + 3, 30), typed.substr(0, 30));
+}
+
 // Under a double-byte ANSI code page: ctest runs these on their own with
 // LC_ALL=ja_JP.UTF-8, which gives Wine code page 932 (Shift-JIS).
 class DoubleByteTagDialog : public ::testing::Test {
@@ -680,15 +730,20 @@ TEST_F(DoubleByteTagDialog, TypingStopsAtAWholeCharacterWithinTheFieldsBytes)
     EXPECT_EQ(file.Read(kAudio.size() + 3, 30), fits + std::string(1, '\0'));
 }
 
-TEST_F(DoubleByteTagDialog, UntouchedTitleKeepsItsBytesWhenAnotherFieldIsSaved)
+TEST_F(DoubleByteTagDialog, FieldEndingInHalfACharacterShowsWithoutItAndIsSavedAsShownOnlyIfEdited)
 {
-    // 0xE9 (e acute in Latin-1) is a lead byte in Shift-JIS, with no trail.
+    // 0xE9 (e acute in Latin-1) is a lead byte in Shift-JIS; at the end of a
+    // field no trail byte follows it.
     const std::string title = "Beyonc\xE9";
-    TempFile file(kAudio + Block(title, "1999", 7, 17));
+    std::string block = Block(title, "1999", 7, 17);
+    block.replace(63, 5, std::string("Caf\xE9\0", 5));  // the album
+    TempFile file(kAudio + block);
     const std::vector<Step> steps = {
         [](HWND d) {
             printf("the title box shows: %s\n", Hex(ControlText(d, IDC_TITLE)).c_str());
-            SetText(d, IDC_ARTIST, "Other");
+            EXPECT_EQ(ControlText(d, IDC_TITLE), "Beyonc");
+            EXPECT_EQ(ControlText(d, IDC_ALBUM), "Caf");
+            SetText(d, IDC_ALBUM, (ControlText(d, IDC_ALBUM) + "e").c_str());
             Click(d, IDC_SAVE);
         },
         CloseDialog(),
@@ -697,5 +752,28 @@ TEST_F(DoubleByteTagDialog, UntouchedTitleKeepsItsBytesWhenAnotherFieldIsSaved)
     ExpectClosedNormally(run);
     printf("saved title: %s\n", Hex(file.Read(kAudio.size() + 3, 30)).c_str());
     EXPECT_EQ(file.Read(kAudio.size() + 3, 30), title + std::string(23, '\0'));
-    EXPECT_EQ(file.Read(kAudio.size() + 33, 6), std::string("Other\0", 6));
+    EXPECT_EQ(file.Read(kAudio.size() + 63, 5), std::string("Cafe\0", 5));
+}
+
+TEST_F(DoubleByteTagDialog, FullFieldEndingInHalfACharacterTakesOneTypedByteInItsPlace)
+{
+    // 30 bytes on disk, 29 shown: typing may fill the field again, and no more.
+    const std::string kept(29, 'a');
+    TempFile file(kAudio + Block(kept + "\xE9", "1999", 7, 17));
+    const std::vector<Step> steps = {
+        [&kept](HWND d) {
+            EXPECT_EQ(ControlText(d, IDC_TITLE), kept);
+            Focus(d, IDC_TITLE);
+            SendDlgItemMessageA(d, IDC_TITLE, EM_SETSEL, kept.size(), (LPARAM)kept.size());
+            Type("xy");
+        },
+        [&kept](HWND d) {
+            EXPECT_EQ(ControlText(d, IDC_TITLE), kept + "x");
+            Click(d, IDC_SAVE);
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
+    EXPECT_EQ(file.Read(kAudio.size() + 3, 30), kept + "x");
 }

@@ -13,6 +13,7 @@ DLL = os.environ["QUILLON_DLL"]
 MANIFEST_SOURCE = os.environ["QUILLON_MANIFEST"]
 MODULE_LIBS = os.environ.get("QUILLON_MODULE_LIBS", "").split(",")
 NM = os.environ.get("QUILLON_NM", "i686-w64-mingw32-nm")
+OBJDUMP = os.environ.get("QUILLON_OBJDUMP", "i686-w64-mingw32-objdump")
 
 RT_DIALOG, RT_VERSION, RT_MANIFEST = 5, 16, 24
 LANG_EN_US = 1033
@@ -51,7 +52,12 @@ CONTROLS = [
     (313, BUTTON, "&Close", BASE | BS_PUSHBUTTON | WS_TABSTOP, 100, 93, 36, 14),
 ]
 
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"}
+# advapi32 seeds the stack protector's canary.
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll", "advapi32.dll"}
+
+DYNAMIC_BASE, NX_COMPAT, NO_SEH = 0x0040, 0x0100, 0x0400
+SUBSYSTEM_WINDOWS_GUI = 2
+SCN_MEM_SHARED, SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x10000000, 0x20000000, 0x80000000
 
 
 class Reader:
@@ -222,6 +228,28 @@ class ModuleContract(unittest.TestCase):
             "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
             "processorArchitecture": "X86", "publicKeyToken": "6595b64144ccf1df",
             "language": "*"}])
+
+    def test_is_hardened_as_a_reviewer_expects_of_a_guest_module(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        self.assertEqual(hex(flags & (DYNAMIC_BASE | NX_COMPAT | NO_SEH)),
+                         hex(DYNAMIC_BASE | NX_COMPAT | NO_SEH))
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, SUBSYSTEM_WINDOWS_GUI)
+        # Without relocations DYNAMIC_BASE is an empty promise.
+        self.assertTrue(getattr(self.pe, "DIRECTORY_ENTRY_BASERELOC", None))
+        for section in self.pe.sections:
+            name = section.Name.rstrip(b"\0").decode()
+            with self.subTest(section=name):
+                ch = section.Characteristics
+                self.assertFalse(ch & SCN_MEM_WRITE and ch & SCN_MEM_EXECUTE, "writable code")
+                self.assertFalse(ch & SCN_MEM_WRITE and ch & SCN_MEM_SHARED, "shared data")
+
+    def test_module_code_has_a_stack_canary_and_no_unwind_tables(self):
+        for lib in filter(None, MODULE_LIBS):
+            symbols = subprocess.run([NM, lib], check=True, capture_output=True, text=True).stdout
+            self.assertIn("___stack_chk_fail", symbols, lib)
+            sections = subprocess.run([OBJDUMP, "-h", lib], check=True, capture_output=True,
+                                      text=True).stdout
+            self.assertNotIn(".eh_frame", sections, lib)
 
     def test_module_code_has_no_global_constructors(self):
         # g++ names a translation unit's static initialiser _GLOBAL__sub_I_...
