@@ -17,6 +17,21 @@ endfunction()
 function(quillon_module_code target)
   quillon_warnings(${target})
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  if(WIN32)
+    # Hardened as a guest in another program's process: a canary on every
+    # frame with a local array (GCC's counterpart of /GS), and no unwind
+    # tables, since nothing in the module throws or is unwound through.
+    # Whatever links the code links the canary's runtime (libssp) too, and
+    # with -static it is linked in.
+    target_compile_options(${target} PRIVATE -fstack-protector-strong
+                                             -fno-asynchronous-unwind-tables -fno-unwind-tables)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY")
+      target_link_options(${target} INTERFACE -fstack-protector-strong)
+    else()
+      target_link_options(${target} PRIVATE -fstack-protector-strong)
+    endif()
+  endif()
 endfunction()
 
 if(WIN32)
