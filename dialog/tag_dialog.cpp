@@ -90,14 +90,12 @@ void ShowFieldText(HWND dialog, int id, const char* field)
 {
     char text[TAG_TEXT_BUFFER];
     int length = 0;
-    while (field[length] && length < (int)sizeof text - 1) {
-        if (IsDBCSLeadByte((BYTE)field[length])) {
-            if (!field[length + 1]) break;
-            text[length] = field[length];
-            ++length;
-        }
-        text[length] = field[length];
-        ++length;
+    // Room is kept for a whole character and the NUL.
+    while (field[length] && length < (int)sizeof text - 2) {
+        const int size = IsDBCSLeadByte((BYTE)field[length]) ? 2 : 1;
+        if (size == 2 && !field[length + 1]) break;
+        memcpy(text + length, field + length, (size_t)size);
+        length += size;
     }
     text[length] = '\0';
     SetDlgItemTextA(dialog, id, text);
