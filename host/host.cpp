@@ -157,12 +157,20 @@ void ReportOpenFailure(HWND window, const char* path, DWORD error)
 // and opens it read-only: the tag can still be seen, and Save will fail.
 HANDLE OpenTaggedFile(HWND window, const char* path)
 {
-    HANDLE file = OpenWithAccess(path, GENERIC_READ | GENERIC_WRITE);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    DWORD error = GetLastError();
+    // Windows refuses to write a file marked read-only, even to an
+    // administrator; Wine run as root does not, so the mark is read here and
+    // such a file is never opened for writing.
+    const DWORD attributes = GetFileAttributesA(path);
+    const bool marked =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    DWORD error = ERROR_ACCESS_DENIED;
+    if (!marked) {
+        HANDLE file = OpenWithAccess(path, GENERIC_READ | GENERIC_WRITE);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        error = GetLastError();
+    }
     if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
         // A folder is refused with the same error as a read-only file.
-        DWORD attributes = GetFileAttributesA(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             ShowMessage(window, MB_ICONERROR, "%s is a folder, not a file.", path);
             return INVALID_HANDLE_VALUE;
@@ -171,7 +179,7 @@ HANDLE OpenTaggedFile(HWND window, const char* path)
                     "The file %s cannot be written: it is read-only, or you may not change it.\n"
                     "It opens read-only, so its tag can be seen but not saved.",
                     path);
-        file = OpenWithAccess(path, GENERIC_READ);
+        HANDLE file = OpenWithAccess(path, GENERIC_READ);
         if (file != INVALID_HANDLE_VALUE) return file;
         error = GetLastError();
     }

@@ -1,0 +1,92 @@
+// The icon probe, run inside the host's process by a WH_GETMESSAGE hook.
+#include "icon_probe.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "dialog/resource.h"
+
+namespace {
+
+SIZE IconSize(HICON icon)
+{
+    SIZE size = {0, 0};
+    ICONINFO info;
+    if (icon == nullptr || !GetIconInfo(icon, &info)) return size;
+    BITMAP bitmap;
+    if (GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap)) {
+        size.cx = bitmap.bmWidth;
+        // A monochrome icon's mask holds the AND and XOR halves one above the other.
+        size.cy = info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2;
+    }
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return size;
+}
+
+// The icon drawn on a fixed background at its own size, mask and all.
+std::vector<DWORD> Pixels(HICON icon, SIZE size)
+{
+    std::vector<DWORD> pixels;
+    if (icon == nullptr || size.cx <= 0 || size.cy <= 0) return pixels;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = size.cx;
+    info.bmiHeader.biHeight = -size.cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        const size_t count = (size_t)size.cx * (size_t)size.cy;
+        std::fill((DWORD*)bits, (DWORD*)bits + count, 0x00FF00FFu);
+        DrawIconEx(dc, 0, 0, icon, size.cx, size.cy, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+        pixels.assign((DWORD*)bits, (DWORD*)bits + count);
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(dc);
+    return pixels;
+}
+
+bool DrawsAsHostIcon(HICON icon, SIZE size)
+{
+    if (icon == nullptr) return false;
+    HICON host = (HICON)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_HOSTICON),
+                                   IMAGE_ICON, size.cx, size.cy, LR_DEFAULTCOLOR);
+    if (host == nullptr) return false;
+    const bool same = Pixels(icon, size) == Pixels(host, size);
+    DestroyIcon(host);
+    return same;
+}
+
+WPARAM Byte(LONG value, int at)
+{
+    return (WPARAM)(value < 0 ? 0 : value > 255 ? 255 : value) << (8 * at);
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK
+    IconProbeHook(int code, WPARAM removed, LPARAM param)
+{
+    static const UINT probe = RegisterWindowMessageA(ICON_PROBE_MESSAGE);
+    const MSG* msg = (const MSG*)param;
+    if (code == HC_ACTION && removed == PM_REMOVE && msg->message == probe) {
+        HICON smallIcon = (HICON)SendMessageA(msg->hwnd, WM_GETICON, ICON_SMALL, 0);
+        HICON bigIcon = (HICON)SendMessageA(msg->hwnd, WM_GETICON, ICON_BIG, 0);
+        const SIZE smallSize = IconSize(smallIcon);
+        const SIZE bigSize = IconSize(bigIcon);
+        const WPARAM sizes = Byte(smallSize.cx, 0) | Byte(smallSize.cy, 1) | Byte(bigSize.cx, 2) |
+                             Byte(bigSize.cy, 3);
+        const LPARAM same = (DrawsAsHostIcon(smallIcon, smallSize) ? 1 : 0) |
+                            (DrawsAsHostIcon(bigIcon, bigSize) ? 2 : 0);
+        PostThreadMessageA((DWORD)msg->wParam, probe, sizes, same);
+    }
+    return CallNextHookEx(nullptr, code, removed, param);
+}
