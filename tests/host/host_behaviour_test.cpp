@@ -3,6 +3,7 @@
 // process, then its exit status and the file's bytes checked.
 #include <windows.h>
 
+#include <dlgs.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -46,6 +47,16 @@ std::string HostFolder()
 std::string BuiltHost()
 {
     return HostFolder() + "\\QuillonHost.exe";
+}
+
+// Beside this test program, and no plugin: it exports neither LoadFile nor
+// filterStr.
+std::string ProbeLibrary()
+{
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string self(path, length);
+    return self.substr(0, self.rfind('\\') + 1) + "host_icon_probe.dll";
 }
 
 std::string Contents(const std::string& path)
@@ -333,6 +344,11 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
     const std::string bytes = Tagged("Song");
     const std::string song = Quoted(scratch.Add("song.mp3", bytes));
     const std::string missingSong = Quoted(scratch.Path("missing.mp3"));
+    const std::string locked = scratch.Add("locked.mp3", bytes);
+    // Another program that has the file open and shares it with nobody.
+    HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     struct Case {
         const char* what;
         std::string host;
@@ -343,7 +359,13 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
         {"no plugin beside the host", scratch.LoneHost(), song, "could not be loaded"},
         {"/plugin with no path after it", BuiltHost(), song + " /plugin",
          "Usage: QuillonHost [/plugin PLUGIN.dll] [FILE.mp3]"},
+        {"two files", BuiltHost(), song + " " + song,
+         "Usage: QuillonHost [/plugin PLUGIN.dll] [FILE.mp3]"},
+        {"a DLL that is no plugin", BuiltHost(), "/plugin " + Quoted(ProbeLibrary()) + " " + song,
+         "is not a Quillon plugin"},
         {"a file that does not exist", BuiltHost(), missingSong, "does not exist"},
+        {"a file another program holds", BuiltHost(), Quoted(locked),
+         "is in use by another program"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -355,7 +377,27 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
         EXPECT_NE(run.status, 0u);
         EXPECT_NE(run.status, kEndedByTest);
     }
+    CloseHandle(holder);
     EXPECT_EQ(Contents(scratch.Path("song.mp3")), bytes);
+    EXPECT_EQ(Contents(locked), bytes);
+}
+
+// Without a file on its command line the host asks for one, offering the
+// plugin's filter; cancelling is no failure.
+TEST(QuillonHost, WithoutAFileItAsksForAnMp3AndCancellingEndsQuietly)
+{
+    Host host(BuiltHost(), "");
+    HWND open = host.NextWindow();
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(Caption(open), "Open");
+    char filter[64] = "";
+    GetDlgItemTextA(open, cmb1, filter, sizeof filter);
+    EXPECT_STREQ(filter, "MP3 Files (*.mp3)");
+    PostMessageA(open, WM_COMMAND, IDCANCEL, 0);
+    while (HWND box = host.NextWindow())
+        host.Answer(box);
+    EXPECT_TRUE(host.boxes().empty()) << "boxes:" << Listed(host.boxes());
+    EXPECT_EQ(host.ExitStatus(), 0u);
 }
 
 // The README's run: the plugin beside the host, a file a player already has
