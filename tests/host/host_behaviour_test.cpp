@@ -49,7 +49,7 @@ std::string BuiltHost()
     return HostFolder() + "\\QuillonHost.exe";
 }
 
-// Beside this test program, and no plugin: it exports neither LoadFile nor
+// Beside this test program, and no plugin: it exports LoadFile but no
 // filterStr.
 std::string ProbeLibrary()
 {
@@ -362,7 +362,7 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
         {"two files", BuiltHost(), song + " " + song,
          "Usage: QuillonHost [/plugin PLUGIN.dll] [FILE.mp3]"},
         {"a DLL that is no plugin", BuiltHost(), "/plugin " + Quoted(ProbeLibrary()) + " " + song,
-         "is not a Quillon plugin"},
+         "is not a Quillon plugin: it does not export filterStr."},
         {"a file that does not exist", BuiltHost(), missingSong, "does not exist"},
         {"a file another program holds", BuiltHost(), Quoted(locked),
          "is in use by another program"},

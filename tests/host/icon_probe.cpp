@@ -90,3 +90,10 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
     }
     return CallNextHookEx(nullptr, code, removed, param);
 }
+
+// Makes this library half a plugin, the entry point without the filter: the
+// host must refuse it before calling anything.
+extern "C" __declspec(dllexport) int LoadFile(HANDLE, HWND, HINSTANCE)
+{
+    return -1;
+}
