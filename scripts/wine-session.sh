@@ -62,7 +62,9 @@ stop() {
       rm -f "$dir/$p.pid"
     fi
   done
-  rm -f "$dir/display"
+  # The next start's Xvfb empties its number file only once it runs; a number
+  # left from this session would be read as the new display's.
+  rm -f "$dir/display" "$dir/xvfb.number"
 }
 
 # Every start ends the last session in DIR first.
