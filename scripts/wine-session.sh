@@ -67,6 +67,32 @@ stop() {
   rm -f "$dir/display" "$dir/xvfb.number"
 }
 
+# Xvfb, and openbox as its window manager: Wine waits up to 2 s for a window
+# manager to take each window it shows or hides. Debian's own configuration
+# of openbox, not the user's, so that every machine runs the same one.
+start_display() {
+  local display
+  # Xvfb picks a free display number and writes it to the descriptor.
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.number" 2>"$dir/xvfb.log" &
+  echo $! >"$dir/xvfb.pid"
+  for _ in $(seq 100); do
+    [[ -s "$dir/xvfb.number" ]] && break
+    sleep 0.05
+  done
+  [[ -s "$dir/xvfb.number" ]] || return 1
+  display=:$(head -n1 "$dir/xvfb.number")
+  echo "$display" >"$dir/display"
+  DISPLAY=$display openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml \
+    </dev/null >"$dir/openbox.log" 2>&1 &
+  echo $! >"$dir/openbox.pid"
+  for _ in $(seq 100); do
+    DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    kill -0 "$(cat "$dir/openbox.pid")" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
 # Every start ends the last session in DIR first.
 start() {
   stop
@@ -75,31 +101,18 @@ start() {
     own_display=0
     echo "$DISPLAY" >"$dir/display"
   else
-    # Xvfb picks a free display number and writes it to the descriptor.
-    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.number" 2>"$dir/xvfb.log" &
-    echo $! >"$dir/xvfb.pid"
-    for _ in $(seq 100); do
-      [[ -s "$dir/xvfb.number" ]] && break
-      sleep 0.05
+    # Now and then openbox finds no display at the number Xvfb gave, and a
+    # second display comes up whole.
+    for try in 1 2 3; do
+      start_display && break
+      echo "wine-session: no window manager on $(cat "$dir/display" 2>/dev/null) (try $try;" \
+        "Xvfb $(kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null && echo running || echo gone)):" >&2
+      cat "$dir/xvfb.log" "$dir/openbox.log" >&2
+      stop
+      [[ $try -lt 3 ]] || exit 1
     done
-    [[ -s "$dir/xvfb.number" ]] || { echo "wine-session: Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
-    echo ":$(head -n1 "$dir/xvfb.number")" >"$dir/display"
   fi
   export DISPLAY=$(cat "$dir/display")
-
-  # Wine waits up to 2 s for a window manager to take each window it shows or
-  # hides. Debian's own configuration, not the user's, so that every machine
-  # runs the same one.
-  if [[ $own_display -eq 1 ]]; then
-    openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml </dev/null >"$dir/openbox.log" 2>&1 &
-    echo $! >"$dir/openbox.pid"
-    for _ in $(seq 100); do
-      xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-      sleep 0.1
-    done
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
-      { echo "wine-session: openbox did not start" >&2; cat "$dir/openbox.log" >&2; exit 1; }
-  fi
 
   # Making a prefix runs many programs at once, and under qemu-i386 one of
   # them now and then dies; a second try almost always completes.
