@@ -61,31 +61,20 @@ cleanup() {
   scripts/wine-session.sh stop "$wine_dir"
 }
 
-# Set per run: with a window manager Wine lets it frame and move the dialog;
-# without one Wine draws the frame itself and closes windows without delay.
-# (On a Wine desktop no window is managed, whatever this says.)
-set_managed() {
-  scripts/wine-run.sh "$wine_dir" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f \
-    >/dev/null 2>&1
-}
-
 if [[ -n ${DISPLAY:-} ]]; then
   scripts/wine-session.sh start "$wine_dir" --display
   trap cleanup EXIT
-  set_managed Y
   echo "run: opening $file"
   status=0
   scripts/wine-run.sh "$wine_dir" "$host" "$(windows_path "$file")" || status=$?
   exit "$status"
 fi
 
-# Without a display the session draws one Wine desktop on a virtual display
-# (except under qemu-i386; see wine-session.sh). Each window shown on it is
-# still an X window of its own, a child of the desktop's, so the dialog is
-# found and taken by its title either way.
+# Without a display the session makes a virtual one, where Wine draws the
+# dialog's caption and frame as Windows does, so a shot of its window alone
+# shows what Windows would.
 scripts/wine-session.sh start "$wine_dir"
 trap cleanup EXIT
-set_managed N
 DISPLAY=$(cat "$wine_dir/display")
 export DISPLAY
 

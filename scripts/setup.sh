@@ -10,8 +10,8 @@ packages=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 wine32-preloader:i386 wine64 qemu-user-static fonts-wine
   locales
-  xvfb xauth x11-utils xdotool imagemagick
-  python3 python3-mutagen python3-pefile python3-xlib id3v2 zip unzip
+  xvfb xauth x11-utils xdotool imagemagick openbox
+  python3 python3-mutagen python3-pefile id3v2 zip unzip
 )
 
 install_missing() {

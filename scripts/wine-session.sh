@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Starts or stops the Wine session the Windows programs run in: a 32-bit
-# prefix of the build's own with Windows-metric fonts, a virtual display
-# holding one Wine desktop (not under qemu-i386; see under_qemu), and a
-# persistent wineserver so each program starts in well under a second.
-#   wine-session.sh start DIR [--display]   (--display: use $DISPLAY, no Xvfb,
-#                                            windows of their own on it)
+# prefix of the build's own with Windows-metric fonts, a virtual display with
+# openbox as its window manager, and a persistent wineserver so each program
+# starts in well under a second.
+#   wine-session.sh start DIR [--display]   (--display: use $DISPLAY and its
+#                                            window manager; no Xvfb, no openbox)
 #   wine-session.sh stop DIR
 set -euo pipefail
 
 # Whatever runs this (ctest) reads our output until every holder of its pipes
-# has closed them, so the display and the server, which outlive this script,
-# must not inherit any descriptor but the files they are given.
+# has closed them, so the display, the window manager and the server, which
+# outlive this script, must not inherit any descriptor but the files they are
+# given.
 for fd in /proc/$$/fd/*; do
   n=${fd##*/}
   if [[ $n -gt 2 ]]; then eval "exec $n>&-" 2>/dev/null || true; fi
@@ -24,7 +25,7 @@ export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 
 # The prefix's recipe: a prefix made by an older one is made anew.
-prefix_recipe=2
+prefix_recipe=3
 
 # "MS Sans Serif" with Windows' metrics, and the caption buttons' glyphs;
 # without them Wine falls back to a wider face, and an edit box without
@@ -37,71 +38,79 @@ install_fonts() {
   done
 }
 
-# Writes the Explorer keys straight into user.reg while no wineserver runs, so
-# the desktop's explorer, whichever program starts it, finds them. With a
-# desktop, every window lives inside one X window: closing a window waits for
-# no window manager (Xvfb has none, and a managed window takes about 2 s to
-# close).
-set_desktop() {
+# Written straight into user.reg while no wineserver runs. Decorated=N: Wine
+# draws each window's caption and frame itself, as Windows does, and openbox
+# only keeps the windows' state (shown, hidden, focused). On a display of the
+# user's, its window manager frames Wine's windows as it frames any other.
+set_decorated() {
   local reg=$WINEPREFIX/user.reg tmp
   tmp=$(mktemp "$reg.XXXXXX")
-  awk '/^\[/ { skip = ($1 == "[Software\\\\Wine\\\\Explorer]" ||
-                      $1 == "[Software\\\\Wine\\\\Explorer\\\\Desktops]") }
-       !skip' "$reg" >"$tmp"
-  if [[ $1 == on ]]; then
-    printf '%s\n' '' '[Software\\Wine\\Explorer]' '"Desktop"="Default"' '' \
-      '[Software\\Wine\\Explorer\\Desktops]' '"Default"="1024x768"' >>"$tmp"
+  awk '/^\[/ { skip = index($0, "[Software\\\\Wine\\\\X11 Driver]") == 1 } !skip' "$reg" >"$tmp"
+  if [[ $1 == N ]]; then
+    printf '%s\n' '' '[Software\\Wine\\X11 Driver]' '"Decorated"="N"' >>"$tmp"
   fi
   mv "$tmp" "$reg"
 }
 
-# Under qemu-i386 a new thread dies at once in any process whose ntdll Wine
-# could not map at its preferred address ("expect trouble"), and the desktop's
-# explorer starts threads: it dies seconds after drawing the desktop, and every
-# later window fails with BadWindow, made inside the X window that died with
-# it. There the session keeps Wine's own windows, managed: slower to close,
-# and nothing depends on explorer.
-under_qemu() {
-  grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null
-}
-
-# The X window of the Wine desktop, once it is shown.
-desktop_shown() {
-  local id
-  id=$(xwininfo -root -tree 2>/dev/null | awk '/"Default - Wine desktop"/ { print $1; exit }')
-  [[ -n $id ]] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'
-}
-
 stop() {
   if [[ -d "$WINEPREFIX" ]]; then wineserver -k 2>/dev/null || true; fi
-  if [[ -f "$dir/wm-state.pid" ]]; then
-    kill "$(cat "$dir/wm-state.pid")" 2>/dev/null || true
-    rm -f "$dir/wm-state.pid" "$dir/wm-state.log"
-  fi
   rm -f "$dir/keeper.fifo" "$dir/keeper.log"
-  if [[ -f "$dir/xvfb.pid" ]]; then
-    kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
-    rm -f "$dir/xvfb.pid"
-  fi
-  rm -f "$dir/display"
+  local p
+  for p in openbox xvfb; do
+    if [[ -f "$dir/$p.pid" ]]; then
+      kill "$(cat "$dir/$p.pid")" 2>/dev/null || true
+      rm -f "$dir/$p.pid"
+    fi
+  done
+  # The next start's Xvfb empties its number file only once it runs; a number
+  # left from this session would be read as the new display's.
+  rm -f "$dir/display" "$dir/xvfb.number"
 }
 
+# Xvfb, and openbox as its window manager: Wine waits up to 2 s for a window
+# manager to take each window it shows or hides. Debian's own configuration
+# of openbox, not the user's, so that every machine runs the same one.
+start_display() {
+  local display
+  # Xvfb picks a free display number and writes it to the descriptor.
+  Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.number" 2>"$dir/xvfb.log" &
+  echo $! >"$dir/xvfb.pid"
+  for _ in $(seq 100); do
+    [[ -s "$dir/xvfb.number" ]] && break
+    sleep 0.05
+  done
+  [[ -s "$dir/xvfb.number" ]] || return 1
+  display=:$(head -n1 "$dir/xvfb.number")
+  echo "$display" >"$dir/display"
+  DISPLAY=$display openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml \
+    </dev/null >"$dir/openbox.log" 2>&1 &
+  echo $! >"$dir/openbox.pid"
+  for _ in $(seq 100); do
+    DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    kill -0 "$(cat "$dir/openbox.pid")" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# Every start ends the last session in DIR first.
 start() {
   stop
-  use_display=0
+  own_display=1
   if [[ ${3:-} == --display && -n ${DISPLAY:-} ]]; then
-    use_display=1
+    own_display=0
     echo "$DISPLAY" >"$dir/display"
   else
-    # Xvfb picks a free display number and writes it to the descriptor.
-    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp </dev/null >"$dir/xvfb.number" 2>"$dir/xvfb.log" &
-    echo $! >"$dir/xvfb.pid"
-    for _ in $(seq 100); do
-      [[ -s "$dir/xvfb.number" ]] && break
-      sleep 0.05
+    # Now and then openbox finds no display at the number Xvfb gave, and a
+    # second display comes up whole.
+    for try in 1 2 3; do
+      start_display && break
+      echo "wine-session: no window manager on $(cat "$dir/display" 2>/dev/null) (try $try;" \
+        "Xvfb $(kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null && echo running || echo gone)):" >&2
+      cat "$dir/xvfb.log" "$dir/openbox.log" >&2
+      stop
+      [[ $try -lt 3 ]] || exit 1
     done
-    [[ -s "$dir/xvfb.number" ]] || { echo "wine-session: Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
-    echo ":$(head -n1 "$dir/xvfb.number")" >"$dir/display"
   fi
   export DISPLAY=$(cat "$dir/display")
 
@@ -121,21 +130,7 @@ start() {
   done
   [[ -f "$ready" ]] || { cat "$dir/wineboot.log" >&2; exit 1; }
   install_fonts
-  use_desktop=1
-  if [[ $use_display -eq 1 ]] || under_qemu; then use_desktop=0; fi
-  if [[ $use_desktop -eq 1 ]]; then set_desktop on; else set_desktop off; fi
-  # Without a desktop on our own display, Wine's windows are top-level X
-  # windows with no window manager to see them shown or hidden, and each
-  # waits 2 s for one; wm-state.py answers for it.
-  if [[ $use_desktop -eq 0 && $use_display -eq 0 ]]; then
-    "$(dirname "$0")/wm-state.py" </dev/null >"$dir/wm-state.log" 2>&1 &
-    echo $! >"$dir/wm-state.pid"
-    for _ in $(seq 100); do
-      grep -q watching "$dir/wm-state.log" && break
-      sleep 0.05
-    done
-    grep -q watching "$dir/wm-state.log" || { cat "$dir/wm-state.log" >&2; exit 1; }
-  fi
+  if [[ $own_display -eq 1 ]]; then set_decorated N; else set_decorated Y; fi
 
   # One persistent server for the whole session, so every program after the
   # first starts in well under a second; then the prefix's services, now
@@ -143,12 +138,12 @@ start() {
   wineserver -p </dev/null >>"$dir/wineboot.log" 2>&1
   timeout 60 wineboot </dev/null >>"$dir/wineboot.log" 2>&1 || true
 
-  # The server closes a desktop, and its explorer quits, one second after the
-  # last program on it ends. A program starting just then lands on a desktop
-  # that is going away, and every window it makes fails; one starting later
-  # waits for a new explorer. A program that stays for the whole session
-  # keeps the desktop open: cmd, which joins the desktop as it starts and then
-  # waits for a line on an empty pipe. Its prompt says it has joined.
+  # The server closes the desktop, and its explorer quits, one second after
+  # the last program on it ends, virtual desktop or not; a program starting
+  # just then makes no window (natively one test run in three failed so). A
+  # program that stays for the whole session keeps the desktop open: cmd,
+  # which joins the desktop as it starts and then waits for a line on an empty
+  # pipe. Its prompt says it has joined.
   mkfifo "$dir/keeper.fifo"
   wine cmd.exe 0<>"$dir/keeper.fifo" >"$dir/keeper.log" 2>&1 &
   for _ in $(seq 600); do
@@ -156,18 +151,6 @@ start() {
     sleep 0.1
   done
   grep -q '>' "$dir/keeper.log" || { echo "wine-session: the desktop keeper did not start" >&2; exit 1; }
-
-  # The desktop's explorer, as Wine would start it for the first window; it
-  # leaves at once when the desktop has one already. The first program then
-  # finds the desktop ready.
-  wine explorer.exe /desktop </dev/null >>"$dir/wineboot.log" 2>&1 &
-  if [[ $use_desktop -eq 1 ]]; then
-    for _ in $(seq 600); do
-      desktop_shown && break
-      sleep 0.1
-    done
-    desktop_shown || { echo "wine-session: no Wine desktop on $DISPLAY" >&2; exit 1; }
-  fi
 }
 
 case "$cmd" in
