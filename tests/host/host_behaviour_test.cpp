@@ -49,14 +49,13 @@ std::string BuiltHost()
     return HostFolder() + "\\QuillonHost.exe";
 }
 
-// Beside this test program, and no plugin: it exports LoadFile but no
-// filterStr.
-std::string ProbeLibrary()
+// A library built beside this test program.
+std::string TestLibrary(const char* name)
 {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     std::string self(path, length);
-    return self.substr(0, self.rfind('\\') + 1) + "host_icon_probe.dll";
+    return self.substr(0, self.rfind('\\') + 1) + name;
 }
 
 std::string Contents(const std::string& path)
@@ -361,7 +360,8 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
          "Usage: QuillonHost [/plugin PLUGIN.dll] [FILE.mp3]"},
         {"two files", BuiltHost(), song + " " + song,
          "Usage: QuillonHost [/plugin PLUGIN.dll] [FILE.mp3]"},
-        {"a DLL that is no plugin", BuiltHost(), "/plugin " + Quoted(ProbeLibrary()) + " " + song,
+        {"a DLL that is no plugin", BuiltHost(),
+         "/plugin " + Quoted(TestLibrary("host_icon_probe.dll")) + " " + song,
          "is not a Quillon plugin: it does not export filterStr."},
         {"a file that does not exist", BuiltHost(), missingSong, "does not exist"},
         {"a file another program holds", BuiltHost(), Quoted(locked),
@@ -398,6 +398,21 @@ TEST(QuillonHost, WithoutAFileItAsksForAnMp3AndCancellingEndsQuietly)
         host.Answer(box);
     EXPECT_TRUE(host.boxes().empty()) << "boxes:" << Listed(host.boxes());
     EXPECT_EQ(host.ExitStatus(), 0u);
+}
+
+// A plugin whose dialog cannot open has said nothing to the person; the
+// host's exit status is all that tells a script.
+TEST(QuillonHost, PluginWhoseDialogCannotOpenEndsWithItsFailureValue)
+{
+    Scratch scratch;
+    const std::string bytes = Tagged("Song");
+    const std::string path = scratch.Add("song.mp3", bytes);
+    const HostRun run = RunHost(
+        BuiltHost(), "/plugin " + Quoted(TestLibrary("failing_plugin.dll")) + " " + Quoted(path));
+    EXPECT_TRUE(run.boxes.empty()) << "boxes:" << Listed(run.boxes);
+    EXPECT_FALSE(run.dialog);
+    EXPECT_EQ(run.status, (DWORD)-1);
+    EXPECT_EQ(Contents(path), bytes);
 }
 
 // The README's run: the plugin beside the host, a file a player already has
