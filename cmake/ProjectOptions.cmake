@@ -25,12 +25,7 @@ function(quillon_module_code target)
     # with -static it is linked in.
     target_compile_options(${target} PRIVATE -fstack-protector-strong
                                              -fno-asynchronous-unwind-tables -fno-unwind-tables)
-    get_target_property(type ${target} TYPE)
-    if(type STREQUAL "STATIC_LIBRARY")
-      target_link_options(${target} INTERFACE -fstack-protector-strong)
-    else()
-      target_link_options(${target} PRIVATE -fstack-protector-strong)
-    endif()
+    target_link_options(${target} PUBLIC -fstack-protector-strong)
   endif()
 endfunction()
 

@@ -69,34 +69,29 @@ int FieldWidth(const TagDialogState* state, const TextField& field)
 }
 
 // How many bytes of text fit in width without cutting a character of the ANSI
-// code page in half.
+// code page in half. A last byte that starts a double-byte character with
+// nothing after it is half a character too, and is not counted.
 int BytesOfWholeCharacters(const char* text, int width)
 {
-    const char* end = text;
-    while (*end) {
-        const char* next = CharNextA(end);
-        if (next - text > width) break;
-        end = next;
+    int length = 0;
+    while (text[length]) {
+        const int size = IsDBCSLeadByte((BYTE)text[length]) ? 2 : 1;
+        if ((size == 2 && !text[length + 1]) || length + size > width) break;
+        length += size;
     }
-    return (int)(end - text);
+    return length;
 }
 
-// Sets a box to a field read from the file, leaving out a last byte that
-// starts a double-byte character of the ANSI code page with nothing after it
-// (a Latin-1 "\xE9" under code page 932). Given such a byte, a classic edit
-// control shows some other character, and a version-6 one may take the NUL
-// as its second byte and read on past the field.
+// Sets a box to a field read from the file in whole characters only: a last
+// byte that starts a double-byte character of the ANSI code page with nothing
+// after it (a Latin-1 "\xE9" under code page 932) is left out. Given such a
+// byte, a classic edit control shows some other character, and a version-6
+// one may take the NUL as its second byte and read on past the field.
 void ShowFieldText(HWND dialog, int id, const char* field)
 {
     char text[TAG_TEXT_BUFFER];
-    int length = 0;
-    // Room is kept for a whole character and the NUL.
-    while (field[length] && length < (int)sizeof text - 2) {
-        const int size = IsDBCSLeadByte((BYTE)field[length]) ? 2 : 1;
-        if (size == 2 && !field[length + 1]) break;
-        memcpy(text + length, field + length, (size_t)size);
-        length += size;
-    }
+    const int length = BytesOfWholeCharacters(field, (int)sizeof text - 1);
+    memcpy(text, field, (size_t)length);
     text[length] = '\0';
     SetDlgItemTextA(dialog, id, text);
 }

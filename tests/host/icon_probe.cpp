@@ -7,24 +7,9 @@
 #include <vector>
 
 #include "dialog/resource.h"
+#include "tests/icon_size.h"
 
 namespace {
-
-SIZE IconSize(HICON icon)
-{
-    SIZE size = {0, 0};
-    ICONINFO info;
-    if (icon == nullptr || !GetIconInfo(icon, &info)) return size;
-    BITMAP bitmap;
-    if (GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap)) {
-        size.cx = bitmap.bmWidth;
-        // A monochrome icon's mask holds the AND and XOR halves one above the other.
-        size.cy = info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2;
-    }
-    if (info.hbmColor) DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return size;
-}
 
 // The icon drawn on a fixed background at its own size, mask and all.
 std::vector<DWORD> Pixels(HICON icon, SIZE size)

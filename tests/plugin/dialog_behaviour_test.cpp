@@ -10,6 +10,7 @@
 #include "dialog/resource.h"
 #include "dialog_driver.h"
 #include "tag/tag_record.h"
+#include "tests/icon_size.h"
 
 namespace {
 
@@ -52,20 +53,6 @@ std::string Hex(const std::string& bytes)
         out += byte;
     }
     return out;
-}
-
-// The icon's width and height when they are equal, 0 for no icon, -1 else.
-long IconSize(HICON icon)
-{
-    ICONINFO info;
-    if (!icon || !GetIconInfo(icon, &info)) return 0;
-    BITMAP bitmap = {};
-    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    // A monochrome icon's mask holds the AND and XOR masks one above the other.
-    const long height = info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2;
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return bitmap.bmWidth == height ? height : -1;
 }
 
 // Fills the stack below the caller's frame, where the next call's frames go,
@@ -141,8 +128,12 @@ TEST(TagDialog, TaggedFileOpensCheckedWithEveryFieldShown)
             EXPECT_EQ(GetFocus(), GetDlgItem(d, IDC_HASTAG));
             // Both icons come from the calling program's icon 101, each
             // at its own size rather than one stretched.
-            EXPECT_EQ(IconSize((HICON)SendMessageA(d, WM_GETICON, ICON_SMALL, 0)), 16);
-            EXPECT_EQ(IconSize((HICON)SendMessageA(d, WM_GETICON, ICON_BIG, 0)), 32);
+            const SIZE smallSize = IconSize((HICON)SendMessageA(d, WM_GETICON, ICON_SMALL, 0));
+            const SIZE bigSize = IconSize((HICON)SendMessageA(d, WM_GETICON, ICON_BIG, 0));
+            EXPECT_EQ(smallSize.cx, 16);
+            EXPECT_EQ(smallSize.cy, 16);
+            EXPECT_EQ(bigSize.cx, 32);
+            EXPECT_EQ(bigSize.cy, 32);
             char caption[64];
             GetWindowTextA(d, caption, sizeof caption);
             EXPECT_STREQ(caption, "Quillon - MP3");
