@@ -78,10 +78,13 @@ BOOL CALLBACK ReadBoxPart(HWND child, LPARAM param)
 
 void AnswerMessageBox(HWND box)
 {
-    MessageBoxSeen seen = {"", "", false, 0};
+    MessageBoxSeen seen = {"", "", "", false, 0};
     char caption[128] = "";
     GetWindowTextA(box, caption, sizeof caption);
     seen.caption = caption;
+    char owner[128] = "";
+    GetWindowTextA(GetWindow(box, GW_OWNER), owner, sizeof owner);
+    seen.owner = owner;
     EnumChildWindows(box, ReadBoxPart, (LPARAM)&seen);
     g_run->out->boxes.push_back(seen);
     PostMessageA(box, WM_COMMAND, IDOK, 0);

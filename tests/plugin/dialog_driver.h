@@ -10,6 +10,7 @@
 #include <vector>
 
 struct MessageBoxSeen {
+    std::string owner;  // the owning window's caption
     std::string caption;
     std::string text;
     bool warningIcon;
