@@ -383,7 +383,8 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
 }
 
 // Without a file on its command line the host asks for one, offering the
-// plugin's filter; cancelling is no failure.
+// plugin's filter and no "Open as read-only" box, which the host would not
+// heed; cancelling is no failure.
 TEST(QuillonHost, WithoutAFileItAsksForAnMp3AndCancellingEndsQuietly)
 {
     Host host(BuiltHost(), "");
@@ -393,6 +394,9 @@ TEST(QuillonHost, WithoutAFileItAsksForAnMp3AndCancellingEndsQuietly)
     char filter[64] = "";
     GetDlgItemTextA(open, cmb1, filter, sizeof filter);
     EXPECT_STREQ(filter, "MP3 Files (*.mp3)");
+    EXPECT_EQ(SendDlgItemMessageA(open, cmb1, CB_GETCOUNT, 0, 0), 1);
+    ASSERT_NE(GetDlgItem(open, chx1), nullptr);
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(open, chx1)));
     PostMessageA(open, WM_COMMAND, IDCANCEL, 0);
     while (HWND box = host.NextWindow())
         host.Answer(box);
@@ -461,15 +465,16 @@ TEST(QuillonHost, OpensAFileOthersReadAndSavesItUnderItsOwnIcon)
     EXPECT_TRUE(icons.bigIsHosts) << "the big icon is not the host's icon 101";
 }
 
-// A host with no plugin beside it works with the one /plugin names; removing
-// the tag cuts the file through the host's handle.
+// A host with no plugin beside it works with the one /plugin names, a switch
+// in any case as Windows programs take them; removing the tag cuts the file
+// through the host's handle.
 TEST(QuillonHost, SlashPluginLoadsThePluginItNames)
 {
     Scratch scratch;
     const std::string path = scratch.Add("song.mp3", Tagged("Song"));
     const std::string plugin = HostFolder() + "\\QuillonMp3.dll";
     const HostRun run =
-        RunHost(scratch.LoneHost(), "/plugin " + Quoted(plugin) + " " + Quoted(path),
+        RunHost(scratch.LoneHost(), "/PLUGIN " + Quoted(plugin) + " " + Quoted(path),
                 [](Host&, HWND dialog) {
                     SendDlgItemMessageA(dialog, IDC_HASTAG, BM_SETCHECK, BST_UNCHECKED, 0);
                     Press(dialog, IDC_HASTAG);
