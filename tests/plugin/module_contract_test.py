@@ -258,5 +258,26 @@ class ModuleContract(unittest.TestCase):
             self.assertNotIn("_GLOBAL__sub_I", symbols, lib)
 
 
+class HostProgram(unittest.TestCase):
+    """QuillonHost.exe as Windows starts it: a 32-bit program for the GUI
+    subsystem, so no console opens beside it, hardened as the plugin is where
+    that applies to an executable, and needing nothing but system DLLs."""
+
+    def test_is_a_hardened_32bit_gui_program_needing_only_system_dlls(self):
+        pe = pefile.PE(os.environ["QUILLON_HOST"])
+        self.assertEqual((pe.FILE_HEADER.Machine, pe.FILE_HEADER.Characteristics & 0x2000),
+                         (0x14C, 0))
+        self.assertEqual(pe.OPTIONAL_HEADER.Subsystem, SUBSYSTEM_WINDOWS_GUI)
+        flags = pe.OPTIONAL_HEADER.DllCharacteristics
+        self.assertEqual(hex(flags & (DYNAMIC_BASE | NX_COMPAT)), hex(DYNAMIC_BASE | NX_COMPAT))
+        self.assertTrue(getattr(pe, "DIRECTORY_ENTRY_BASERELOC", None))
+        for section in pe.sections:
+            ch = section.Characteristics
+            self.assertFalse(ch & SCN_MEM_WRITE and ch & (SCN_MEM_EXECUTE | SCN_MEM_SHARED),
+                             section.Name)
+        imports = {e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertLessEqual(imports, SYSTEM_DLLS | {"comdlg32.dll"})
+
+
 if __name__ == "__main__":
     unittest.main()
