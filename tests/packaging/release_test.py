@@ -21,7 +21,10 @@ CMAKE = os.environ.get("QUILLON_CMAKE", "cmake")
 ZIP_TOOL = os.environ.get("QUILLON_ZIP_TOOL", "zip")
 SCRIPT = os.path.join(SOURCE_DIR, "cmake", "release_zip.cmake")
 
-ENTRIES = ["QuillonMp3.dll", "INSTALL.txt", "LICENSE.txt"]
+# Each entry and the file it holds; the texts get CRLF line ends.
+ENTRIES = [("QuillonMp3.dll", DLL, False),
+           ("INSTALL.txt", os.path.join(SOURCE_DIR, "packaging", "INSTALL.txt"), True),
+           ("LICENSE.txt", os.path.join(SOURCE_DIR, "LICENSE"), True)]
 EARLIEST_ZIP_TIME = 315532800  # 1980-01-01 00:00:00 UTC
 
 
@@ -77,14 +80,22 @@ class ReleaseZip(unittest.TestCase):
         return zip_path, zip_bytes, sums
 
     def assertEntriesAt(self, zip_path, epoch):
+        """Every entry whole: name, time, mode, extra fields, size and bytes
+        (the DLL's as their SHA-256, for a readable difference)."""
+        expected = []
+        for name, source, text in ENTRIES:
+            with open(source, "rb") as f:
+                data = f.read()
+            if text:
+                self.assertNotIn(b"\r", data, source)
+                data = data.replace(b"\n", b"\r\n")
+            expected.append((name, zip_time(epoch), 0o100644, b"", len(data),
+                             data if text else sha256(data)))
         with zipfile.ZipFile(zip_path) as z:
-            infos = z.infolist()
-        self.assertEqual([i.filename for i in infos], ENTRIES)
-        for info in infos:
-            with self.subTest(entry=info.filename):
-                self.assertEqual(info.date_time, zip_time(epoch))
-                self.assertEqual(info.external_attr >> 16, 0o100644)
-                self.assertEqual(info.extra, b"")
+            found = [(i.filename, i.date_time, i.external_attr >> 16, i.extra, i.file_size,
+                      z.read(i) if i.filename.endswith(".txt") else sha256(z.read(i)))
+                     for i in z.infolist()]
+        self.assertEqual(found, expected)
 
     def test_same_bytes_and_fixed_entries_whatever_the_time_zone_and_umask(self):
         with tempfile.TemporaryDirectory() as a, tempfile.TemporaryDirectory() as b:
