@@ -32,7 +32,7 @@ cmake --build --preset win32 --target QuillonHost
 host=$root/build/win32/host/QuillonHost.exe
 
 mkdir -p "$run_dir"
-rm -f "$run_dir"/dialog.png "$run_dir"/message-*.png
+rm -f "$run_dir"/dialog.png "$run_dir"/screen.png "$run_dir"/message-*.png
 if [[ $# -ge 1 ]]; then
   [[ -f $1 ]] || die "$1: no such file"
   file=$(realpath -- "$1")
@@ -61,9 +61,11 @@ cleanup() {
   scripts/wine-session.sh stop "$wine_dir"
 }
 
+# Set before the session starts: a start that fails halfway may have left a
+# display or a server running.
+trap cleanup EXIT
 if [[ -n ${DISPLAY:-} ]]; then
   scripts/wine-session.sh start "$wine_dir" --display
-  trap cleanup EXIT
   echo "run: opening $file"
   status=0
   scripts/wine-run.sh "$wine_dir" "$host" "$(windows_path "$file")" || status=$?
@@ -74,7 +76,6 @@ fi
 # dialog's caption and frame as Windows does, so a shot of its window alone
 # shows what Windows would.
 scripts/wine-session.sh start "$wine_dir"
-trap cleanup EXIT
 DISPLAY=$(cat "$wine_dir/display")
 export DISPLAY
 
@@ -118,9 +119,11 @@ done
 
 shot=$run_dir/dialog.png
 if [[ -z $window ]]; then
-  import -window root "$shot" 2>/dev/null || true
+  # Not dialog.png, which is only ever the dialog.
+  screen=$run_dir/screen.png
+  import -window root "$screen" 2>/dev/null || true
   if kill -0 "$host_pid" 2>/dev/null; then
-    echo "run: no \"$dialog_title\" window after ${window_timeout} s; the screen: $shot" >&2
+    echo "run: no \"$dialog_title\" window after ${window_timeout} s; the screen: $screen" >&2
   else
     wait "$host_pid" && status=0 || status=$?
     host_pid=
@@ -143,8 +146,10 @@ for _ in $(seq 50); do
 done
 if kill -0 "$host_pid" 2>/dev/null; then
   echo "run: the dialog did not close on Alt+F4; ending the host" >&2
-else
-  wait "$host_pid" || true
-  host_pid=
+  exit 1
 fi
-exit 0
+# The host ends with LoadFile's result, 0 once the dialog is closed.
+wait "$host_pid" && status=0 || status=$?
+host_pid=
+[[ $status -eq 0 ]] || echo "run: the host ended with status $status" >&2
+exit "$status"
