@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "dialog/ansi_text.h"
 #include "dialog/resource.h"
 #include "tag/genre.h"
 #include "tag/tag_file.h"
@@ -68,32 +69,12 @@ int FieldWidth(const TagDialogState* state, const TextField& field)
     return field.id == IDC_COMMENT ? CommentWidth(state) : field.width;
 }
 
-// How many bytes of text fit in width without cutting a character of the ANSI
-// code page in half. A last byte that starts a double-byte character with
-// nothing after it is half a character too, and is not counted.
-int BytesOfWholeCharacters(const char* text, int width)
-{
-    int length = 0;
-    while (text[length]) {
-        const int size = IsDBCSLeadByte((BYTE)text[length]) ? 2 : 1;
-        if ((size == 2 && !text[length + 1]) || length + size > width) break;
-        length += size;
-    }
-    return length;
-}
-
-// Sets a box to a field read from the file in whole characters only: a last
-// byte that starts a double-byte character of the ANSI code page with nothing
-// after it (a Latin-1 "\xE9" under code page 932) is left out. Given such a
-// byte, a classic edit control shows some other character, and a version-6
-// one may take the NUL as its second byte and read on past the field.
+// Sets a box to a field read from the file, in whole characters only: given
+// half a character at its end, a classic edit control shows some other
+// character, and a version-6 one may read on past the field.
 void ShowFieldText(HWND dialog, int id, const char* field)
 {
-    char text[TAG_TEXT_BUFFER];
-    const int length = BytesOfWholeCharacters(field, (int)sizeof text - 1);
-    memcpy(text, field, (size_t)length);
-    text[length] = '\0';
-    SetDlgItemTextA(dialog, id, text);
+    SetBoxText(GetDlgItem(dialog, id), field, BytesOfWholeCharacters(field, TAG_TEXT_BUFFER - 1));
 }
 
 void ShowError(HWND dialog, const char* text)
@@ -175,46 +156,50 @@ void OnInitDialog(HWND dialog, LPARAM lParam)
         ShowTag(dialog, &state->opened);
     else
         state->opened.genre = GENRE_NONE;
-    for (int i = 0; i < TAG_TEXT_FIELDS; ++i)
+    for (int i = 0; i < TAG_TEXT_FIELDS; ++i) {
         GetDlgItemTextA(dialog, kTextFields[i].id, state->shown[i], TAG_TEXT_BUFFER);
+        state->lengths[i] = (int)strlen(state->shown[i]);
+    }
 }
 
 // Typing or pasting stops at the field's width in bytes, at a whole
 // character: the text just put in, which ends at the caret, is taken back a
-// character at a time until the box fits. Text the dialog set itself is left
-// alone, and so is what the box showed at opening, however the code page
-// widened it.
+// character at a time until the box fits. A box the code page showed wider
+// than its field (a Latin-1 letter becomes three bytes of U+FFFD under UTF-8)
+// keeps that width, but no change of the user's makes a box longer than it
+// was once it is past its field. Text the dialog set itself is left alone.
 void KeepWithinField(HWND dialog, int index)
 {
     TagDialogState* state = State(dialog);
+    if (!state || state->trimming) return;
     HWND edit = GetDlgItem(dialog, kTextFields[index].id);
-    if (!state || state->trimming || !SendMessageA(edit, EM_GETMODIFY, 0, 0)) return;
-
-    int limit = FieldWidth(state, kTextFields[index]);
-    int shown = (int)strlen(state->shown[index]);
-    if (shown > limit) limit = shown;
     char text[TAG_TEXT_BUFFER];
-    state->trimming = TRUE;
-    // Caret positions count bytes on Windows and characters under Wine; one
-    // step back from the caret is one whole character only where positions
-    // count characters, and that is also the only place a box outgrows its
-    // byte limit.
-    // The loop also ends at the first pass that does not shorten the text, so
-    // a box that will not give up a character (read-only, subclassed, with
-    // positions in some other unit) cannot hold the host's thread in it.
     int length = GetWindowTextA(edit, text, sizeof text);
-    while (length > limit) {
-        DWORD start = 0;
-        DWORD end = 0;
-        SendMessageA(edit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
-        if (end == 0) break;
-        SendMessageA(edit, EM_SETSEL, end - 1, (LPARAM)end);
-        SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM) "");
-        int shorter = GetWindowTextA(edit, text, sizeof text);
-        if (shorter >= length) break;
-        length = shorter;
+    if (SendMessageA(edit, EM_GETMODIFY, 0, 0)) {
+        int limit = FieldWidth(state, kTextFields[index]);
+        if (state->lengths[index] > limit) limit = state->lengths[index];
+        state->trimming = TRUE;
+        // Caret positions count bytes on Windows and UTF-16 units under Wine;
+        // only where they count units does a box outgrow its byte limit, and
+        // there a character outside the Basic Multilingual Plane takes two.
+        // The loop also ends at the first pass that does not shorten the
+        // text, so a box that will not give up a character (read-only,
+        // subclassed, with positions in some other unit) cannot hold the
+        // host's thread in it.
+        while (length > limit) {
+            DWORD start = 0;
+            DWORD end = 0;
+            SendMessageA(edit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+            if (end == 0) break;
+            SendMessageA(edit, EM_SETSEL, end - (DWORD)UnitsBefore(edit, end), (LPARAM)end);
+            SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM) "");
+            int shorter = GetWindowTextA(edit, text, sizeof text);
+            if (shorter >= length) break;
+            length = shorter;
+        }
+        state->trimming = FALSE;
     }
-    state->trimming = FALSE;
+    state->lengths[index] = length;
 }
 
 // 1 with the track in *track, or 0 unless the field holds nothing (track 0)

@@ -24,6 +24,8 @@ struct TagDialogState {
     // Each text box's text right after opening, in the order title, artist,
     // album, year, comment. Wide enough for any code page's reading of a field.
     char shown[TAG_TEXT_FIELDS][TAG_TEXT_BUFFER];
+    // Each text box's length in bytes after its last change.
+    int lengths[TAG_TEXT_FIELDS];
     // The icons set on the dialog, which the caller destroys once the dialog
     // is gone (DestroyTagDialogIcons).
     HICON smallIcon;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
+#include <algorithm>
 
 #include "../tag/temp_file.h"
 #include "dialog/resource.h"
@@ -782,21 +783,49 @@ TEST(TagDialog, OverlongBoxThatWillNotShortenLeavesTheDialogWorking)
     EXPECT_EQ(file.Contents(), kAudio + Block(typed.substr(0, 30), "1999", 7, 17));
 }
 
-// Under a double-byte ANSI code page: ctest runs these on their own with
-// LC_ALL=ja_JP.UTF-8, which gives Wine code page 932 (Shift-JIS).
-class DoubleByteTagDialog : public ::testing::Test {
+namespace {
+
+// The whole file; where it differs, its last bytes (the tag and a little of
+// what comes before) are shown beside the ones expected.
+void ExpectFileIs(const TempFile& file, const std::string& expected)
+{
+    const std::string actual = file.Contents();
+    const size_t from = expected.size() > 144 ? expected.size() - 144 : 0;
+    EXPECT_TRUE(actual == expected)
+        << "the file ends " << Hex(actual.substr(std::min(from, actual.size()))) << "\n   expected "
+        << Hex(expected.substr(from));
+}
+
+}  // namespace
+
+// Under a multi-byte ANSI code page: ctest runs these on their own under
+// code page 932 (Shift-JIS; LC_ALL=ja_JP.UTF-8 gives it to Wine) and under
+// UTF-8 (activeCodePage in the program's manifest).
+class MultiByteTagDialog : public ::testing::Test {
    protected:
-    void SetUp() override { ASSERT_EQ(GetACP(), 932u) << "run with LC_ALL=ja_JP.UTF-8"; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(GetACP() == 932u || GetACP() == CP_UTF8)
+            << "run with LC_ALL=ja_JP.UTF-8 or a UTF-8 manifest, not code page " << GetACP();
+    }
 };
 
-TEST_F(DoubleByteTagDialog, TypingStopsAtAWholeCharacterWithinTheFieldsBytes)
+// The text in the process's ANSI code page.
+std::string Ansi(const std::wstring& text)
 {
-    const std::string kana = "\x82\xA0";  // a two-byte character
-    std::string typed = "a";
-    for (int i = 0; i < 30; ++i)
-        typed += kana;
+    char bytes[256];
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), bytes,
+                                           sizeof bytes, nullptr, nullptr);
+    return std::string(bytes, (size_t)length);
+}
+
+TEST_F(MultiByteTagDialog, TypingStopsAtAWholeCharacterWithinTheFieldsBytes)
+{
+    // Hiragana "a": two bytes in Shift-JIS, three in UTF-8.
+    const std::wstring typed = L"a" + std::wstring(30, L'\x3042');
+    const std::string kana = Ansi(L"\x3042");
     std::string fits = "a";
-    for (int i = 0; i < 14; ++i)
+    while (fits.size() + kana.size() <= 30)
         fits += kana;
     TempFile file(kTagged);
     const std::vector<Step> steps = {
@@ -804,10 +833,10 @@ TEST_F(DoubleByteTagDialog, TypingStopsAtAWholeCharacterWithinTheFieldsBytes)
             SetText(d, IDC_TITLE, "");
             Focus(d, IDC_TITLE);
         },
-        [&typed](HWND) { Type(typed); },
-        [&typed, &fits](HWND d) {
-            printf("typed %zu bytes, the title box holds %zu: %s\n", typed.size(),
-                   ControlText(d, IDC_TITLE).size(), Hex(ControlText(d, IDC_TITLE)).c_str());
+        [&typed](HWND) { TypeWide(typed); },
+        [&fits](HWND d) {
+            printf("the title box holds %zu bytes: %s\n", ControlText(d, IDC_TITLE).size(),
+                   Hex(ControlText(d, IDC_TITLE)).c_str());
             EXPECT_EQ(ControlText(d, IDC_TITLE), fits);
             Click(d, IDC_SAVE);
         },
@@ -817,14 +846,13 @@ TEST_F(DoubleByteTagDialog, TypingStopsAtAWholeCharacterWithinTheFieldsBytes)
     DirtyStack();
     DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
-    printf("saved title: %s\n", Hex(file.Read(kAudio.size() + 3, 30)).c_str());
-    EXPECT_EQ(file.Read(kAudio.size() + 3, 30), fits + std::string(1, '\0'));
+    ExpectFileIs(file, kAudio + Block(fits, "1999", 7, 17));
 }
 
-TEST_F(DoubleByteTagDialog, FieldEndingInHalfACharacterShowsWithoutItAndIsSavedAsShownOnlyIfEdited)
+TEST_F(MultiByteTagDialog, FieldEndingInHalfACharacterShowsWithoutItAndIsSavedAsShownOnlyIfEdited)
 {
-    // 0xE9 (e acute in Latin-1) is a lead byte in Shift-JIS; at the end of a
-    // field no trail byte follows it.
+    // 0xE9 (e acute in Latin-1) is a lead byte in Shift-JIS and starts a
+    // three-byte sequence in UTF-8; at the end of a field nothing follows it.
     const std::string title = "Beyonc\xE9";
     std::string block = Block(title, "1999", 7, 17);
     block.replace(63, 5, std::string("Caf\xE9\0", 5));  // the album
@@ -841,12 +869,11 @@ TEST_F(DoubleByteTagDialog, FieldEndingInHalfACharacterShowsWithoutItAndIsSavedA
     };
     DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
-    printf("saved title: %s\n", Hex(file.Read(kAudio.size() + 3, 30)).c_str());
-    EXPECT_EQ(file.Read(kAudio.size() + 3, 30), title + std::string(23, '\0'));
-    EXPECT_EQ(file.Read(kAudio.size() + 63, 5), std::string("Cafe\0", 5));
+    block.replace(63, 5, std::string("Cafe\0", 5));
+    ExpectFileIs(file, kAudio + block);
 }
 
-TEST_F(DoubleByteTagDialog, FullFieldEndingInHalfACharacterTakesOneTypedByteInItsPlace)
+TEST_F(MultiByteTagDialog, FullFieldEndingInHalfACharacterTakesOneTypedByteInItsPlace)
 {
     // 30 bytes on disk, 29 shown: typing may fill the field again, and no more.
     const std::string kept(29, 'a');
@@ -866,5 +893,62 @@ TEST_F(DoubleByteTagDialog, FullFieldEndingInHalfACharacterTakesOneTypedByteInIt
     };
     DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
-    EXPECT_EQ(file.Read(kAudio.size() + 3, 30), kept + "x");
+    ExpectFileIs(file, kAudio + Block(kept + "x", "1999", 7, 17));
+}
+
+// Under UTF-8 only: tags written on a Western system hold Latin-1 letters,
+// which UTF-8 shows as U+FFFD, three bytes, so a box may open wider than its
+// field; and a character outside the Basic Multilingual Plane is two UTF-16
+// units in the box.
+class Utf8TagDialog : public ::testing::Test {
+   protected:
+    void SetUp() override { ASSERT_EQ(GetACP(), (UINT)CP_UTF8) << "run with a UTF-8 manifest"; }
+};
+
+TEST_F(Utf8TagDialog, TitleEditsKeepWholeCharactersWithinTheField)
+{
+    const std::string a27(27, 'a');
+    const std::string latin1 = a27 + "\xE9xy";
+    const std::string shownLatin1 = a27 + "\xEF\xBF\xBDxy";
+    const struct {
+        const char* what;
+        std::string stored;  // the title in the file
+        int from, to;        // the selection typed over, in UTF-16 units
+        std::wstring typed;  // -1: nothing typed
+        std::string shown, saved;
+    } cases[] = {
+        {"half a character at the end, first letter retyped", a27 + "a\xE6\x97", 0, 1, L"b",
+         "b" + a27, "b" + a27},
+        {"a Latin-1 letter and what follows it replaced", latin1, 27, 30, L"\xE9\xE9",
+         a27 + "\xC3\xA9", a27 + "\xC3\xA9"},
+        // The box keeps the width it opened with, and the save cuts it to the
+        // field at a whole character.
+        {"first letter retyped in a box that opened wider", latin1, 0, 1, L"b",
+         "b" + shownLatin1.substr(1), "b" + shownLatin1.substr(1, 29)},
+        // Text the dialog set itself is not trimmed, and an untouched box
+        // saves the file's own bytes.
+        {"a box that opened wider, untouched", latin1, -1, -1, L"", shownLatin1, latin1},
+        {"an emoji that does not fit", "", 0, 0, std::wstring(27, L'a') + L"\xD83D\xDE00", a27,
+         a27},
+    };
+    for (const auto& c : cases) {
+        TempFile file(kAudio + Block(c.stored, "1999", 7, 17));
+        const std::vector<Step> steps = {
+            [&c](HWND d) {
+                if (c.from < 0) return;
+                Focus(d, IDC_TITLE);
+                SendDlgItemMessageA(d, IDC_TITLE, EM_SETSEL, (WPARAM)c.from, c.to);
+                TypeWide(c.typed);
+            },
+            [&c](HWND d) {
+                EXPECT_EQ(Hex(ControlText(d, IDC_TITLE)), Hex(c.shown)) << c.what;
+                Click(d, IDC_SAVE);
+            },
+            CloseDialog(),
+        };
+        DialogRun run = RunDialog(file.handle(), steps);
+        ExpectClosedNormally(run);
+        SCOPED_TRACE(c.what);
+        ExpectFileIs(file, kAudio + Block(c.saved, "1999", 7, 17));
+    }
 }

@@ -167,6 +167,13 @@ void Type(const std::string& text)
         PostMessageA(focus, WM_CHAR, (WPARAM)(unsigned char)c, 1);
 }
 
+void TypeWide(const std::wstring& text)
+{
+    HWND focus = GetFocus();
+    for (wchar_t unit : text)
+        PostMessageW(focus, WM_CHAR, (WPARAM)unit, 1);
+}
+
 void TypeKeys(const std::string& text)
 {
     HWND focus = GetFocus();

@@ -38,6 +38,9 @@ DialogRun RunDialog(HANDLE file, const std::vector<Step>& steps, HINSTANCE insta
 void PressKey(UINT key);
 void PressAltKey(char letter);
 void Type(const std::string& text);
+// UTF-16 units as WM_CHAR, as a keyboard or an input method sends them to a
+// Unicode control; bytes posted one by one never make one UTF-8 character.
+void TypeWide(const std::wstring& text);
 // Each character as its key: a key-down that the modal loop translates into
 // the character, then the key-up.
 void TypeKeys(const std::string& text);
