@@ -110,6 +110,7 @@ void ExpectClosedNormally(const DialogRun& run)
     EXPECT_EQ(run.result, 0);
 }
 
+// A message box as one line, owner first.
 std::string Described(const MessageBoxSeen& box)
 {
     return "owned by \"" + box.owner + "\": " + box.caption + ": " + box.text +
@@ -128,11 +129,6 @@ void ExpectErrorBoxes(const DialogRun& run, const std::vector<std::string>& text
     for (const std::string& text : texts)
         expected.push_back(Described({"Quillon - MP3", "Error", text, true, 1}));
     EXPECT_EQ(seen, expected);
-}
-
-void ExpectOneBox(const DialogRun& run, const char* text)
-{
-    ExpectErrorBoxes(run, {text});
 }
 
 // A window as the user meets it: class, identifier, rectangle in the
@@ -367,7 +363,7 @@ TEST(TagDialog, TrackAbove255IsRefusedAndNothingIsWritten)
     };
     DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
-    ExpectOneBox(run, "Track number must be between 0 and 255!");
+    ExpectErrorBoxes(run, {"Track number must be between 0 and 255!"});
     EXPECT_EQ(file.Contents(), kAudio + Block("Changed", "1999", 255, 17));
 }
 
@@ -502,7 +498,7 @@ TEST(TagDialog, UnreadableFileIsReportedAndTheDialogCloses)
     DialogRun run = RunDialog(file.handle(), steps);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.result, 0);
-    ExpectOneBox(run, "Could not read from file!");
+    ExpectErrorBoxes(run, {"Could not read from file!"});
     EXPECT_EQ(file.Contents(), kTagged);
 }
 
