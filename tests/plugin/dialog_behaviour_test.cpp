@@ -19,33 +19,33 @@ const std::string kAudio(2000, '\x33');
 const int kFields[] = {IDC_TRACK, IDC_TITLE, IDC_ARTIST, IDC_ALBUM,
                        IDC_YEAR,  IDC_GENRE, IDC_COMMENT};
 
+std::string Padded(std::string text, size_t size)
+{
+    text.resize(size, '\0');
+    return text;
+}
+
+// An ID3v1.1 trailer spelled out here rather than by the tag code under test:
+// "TAG", title, artist and album of 30 bytes, year of 4, comment of 28, a
+// zero, the track and the genre, each text padded with NULs.
+std::string Trailer(const std::string& title, const std::string& artist, const std::string& album,
+                    const std::string& year, const std::string& comment, int track, int genre)
+{
+    return "TAG" + Padded(title, 30) + Padded(artist, 30) + Padded(album, 30) + Padded(year, 4) +
+           Padded(comment, 28) + '\0' + (char)track + (char)genre;
+}
+
 std::string Block(const std::string& title, const std::string& year, int track, int genre)
 {
-    TagRecord record;
-    ClearTagRecord(&record);
-    memcpy(record.title, title.data(), title.size());
-    memcpy(record.year, year.data(), year.size());
-    strcpy(record.artist, "Artist");
-    strcpy(record.album, "Album");
-    strcpy(record.comment, "Comment");
-    record.track = (uint16_t)track;
-    record.genre = (uint16_t)genre;
-    return Encoded(record);
+    return Trailer(title, "Artist", "Album", year, "Comment", track, genre);
 }
 
 const std::string kTagged = kAudio + Block("Song", "1999", 7, 17);
 
-// A tag with only these fields and no genre, as a dialog saves what is typed
-// into an empty one.
+// Only these fields and no genre, as an empty dialog saves what is typed.
 std::string BareBlock(const std::string& title, const std::string& year, int track)
 {
-    TagRecord record;
-    ClearTagRecord(&record);
-    memcpy(record.title, title.data(), title.size());
-    memcpy(record.year, year.data(), year.size());
-    record.track = (uint16_t)track;
-    record.genre = 255;
-    return Encoded(record);
+    return Trailer(title, "", "", year, "", track, 255);
 }
 
 // An ID3v1.0 trailer: no zero at 125, the comment over bytes 97-126.
