@@ -75,6 +75,9 @@ class RunScript(unittest.TestCase):
             path = os.path.join(folder, "what?.mp3")
             with open(path, "wb") as f:
                 f.write(b"\0" * 1000)
+            # A shot left by an earlier run must not pass for one of this run.
+            os.makedirs(RUN_DIR, exist_ok=True)
+            open(SHOT, "wb").close()
             result = self.run_script(path)
         self.assertNotEqual(result.returncode, 0)
         self.assertFalse(os.path.exists(SHOT), "a dialog.png without a dialog")
