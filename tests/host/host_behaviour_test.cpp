@@ -146,12 +146,24 @@ BOOL CALLBACK FirstText(HWND child, LPARAM param)
     return FALSE;
 }
 
-// A message box's caption and text, as "caption: text".
+BOOL CALLBACK CountButton(HWND child, LPARAM param)
+{
+    char cls[16] = "";
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child)) ++*(int*)param;
+    return TRUE;
+}
+
+// A message box's caption and text, as "caption: text", led by its buttons
+// unless it has the one OK every box of the host and the dialog has.
 std::string BoxSays(HWND box)
 {
     std::string text;
+    int buttons = 0;
     EnumChildWindows(box, FirstText, (LPARAM)&text);
-    return Caption(box) + ": " + text;
+    EnumChildWindows(box, CountButton, (LPARAM)&buttons);
+    return (buttons == 1 ? "" : "(" + std::to_string(buttons) + " buttons) ") + Caption(box) +
+           ": " + text;
 }
 
 // A click on one of the dialog's buttons, as the host receives it: posted, so
