@@ -34,15 +34,6 @@ function(quillon_module_code target)
 endfunction()
 
 if(WIN32)
-  # Compiled without the protector: its seeding runs before the canary holds
-  # its value, and its failure path after the canary is found broken.
-  add_library(stack_guard STATIC ${CMAKE_SOURCE_DIR}/plugin/stack_guard.cpp)
-  quillon_warnings(stack_guard)
-  target_compile_options(stack_guard PRIVATE -fno-exceptions -fno-rtti -fno-stack-protector
-                                             -fno-asynchronous-unwind-tables -fno-unwind-tables)
-endif()
-
-if(WIN32)
   # Everything the runtime brings is linked in, so the binaries need no
   # libgcc, libstdc++ or winpthread DLL next to them.
   add_link_options(-static -static-libgcc -static-libstdc++)
@@ -61,4 +52,14 @@ if(WIN32)
   # fixture.
   set(QUILLON_WINE_DIR "${CMAKE_BINARY_DIR}/wine")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--test;${QUILLON_WINE_DIR}")
+endif()
+
+if(WIN32)
+  # The module's stack guard, made after the options above so it gets them.
+  # Compiled without the protector: its seeding runs before the canary holds
+  # its value, and its failure path after the canary is found broken.
+  add_library(stack_guard STATIC ${CMAKE_SOURCE_DIR}/plugin/stack_guard.cpp)
+  quillon_warnings(stack_guard)
+  target_compile_options(stack_guard PRIVATE -fno-exceptions -fno-rtti -fno-stack-protector
+                                             -fno-asynchronous-unwind-tables -fno-unwind-tables)
 endif()
