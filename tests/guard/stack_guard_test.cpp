@@ -15,8 +15,8 @@ const DWORD kOverrunReturned = 0xE0000002;
 const DWORD kNoProbe = 0xE0000003;
 // A vectored handler was handed "int 0x29" with the stack-cookie code: the
 // fast fail was raised but the platform dispatched it as an ordinary fault.
-// Wine does so under qemu-i386, whose signals carry no trap number for Wine
-// to recognise the interrupt by; Windows 8 and later never do.
+// 32-bit Wine 8 does (an illegal instruction under qemu-i386, whose signals
+// carry no trap number); Windows 8 and later never do.
 const DWORD kFastFailDispatched = 0xE0000004;
 
 typedef uintptr_t(__cdecl* CanaryFunction)(void);
