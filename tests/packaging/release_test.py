@@ -166,6 +166,7 @@ class SignedRelease(unittest.TestCase):
             with open(unsigned, "rb") as f:
                 self.assertEqual(f.read(), built)
         self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
+        self.assertRegex(verify.stdout, r"Message digest algorithm\s*: SHA256")
         self.assertEqual(sha256(first), sha256(second))
         self.assertEqual(sums, f"{sha256(first)}  release.zip\n{sha256(dll)}  QuillonMp3.dll\n")
         # The build's own DLL is left as it was, unsigned.
