@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 wine32-preloader:i386 wine64 qemu-user-static fonts-wine
   locales
   xvfb xauth x11-utils xdotool imagemagick openbox
-  python3 python3-mutagen python3-pefile id3v2 zip unzip
+  python3 python3-mutagen python3-pefile id3v2 zip unzip osslsigncode openssl
 )
 
 install_missing() {
