@@ -180,7 +180,7 @@ start() {
   export DISPLAY=$(cat "$dir/display")
 
   # Making a prefix runs many programs at once, and under emulation one of
-  # them can hang, and wineboot with it. A whole build takes 15-50 s there, so
+  # them can hang, and wineboot with it. A whole build takes 15-35 s there, so
   # the first try is given up after 60 s; the later ones get more, for a
   # machine that is only slow.
   local ready=$WINEPREFIX/.quillon-ready try=0 limit status started
