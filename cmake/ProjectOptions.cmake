@@ -19,13 +19,17 @@ function(quillon_module_code target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
   if(WIN32)
     # Hardened as a guest in another program's process: a canary on every
-    # frame with a local array (GCC's counterpart of /GS), and no unwind
-    # tables, since nothing in the module throws or is unwound through.
-    # Whatever links the code links the canary's runtime (libssp) too, and
-    # with -static it is linked in.
+    # frame with a local array or a local whose address is taken (GCC's
+    # counterpart of /GS), and no unwind tables, since nothing in the module
+    # throws or is unwound through. The canary and its failure path are our
+    # own (stack_guard), not libssp: libssp seeds from advapi32's Crypt*
+    # calls, which load DLLs under the loader lock, and its failure path
+    # writes to a console and raises an exception a handler can catch. The
+    # protector is therefore only a compile option here; as a link option GCC
+    # would add libssp. Whatever links the code links stack_guard too.
     target_compile_options(${target} PRIVATE -fstack-protector-strong
                                              -fno-asynchronous-unwind-tables -fno-unwind-tables)
-    target_link_options(${target} PUBLIC -fstack-protector-strong)
+    target_link_libraries(${target} PUBLIC stack_guard)
   endif()
 endfunction()
 
@@ -48,4 +52,14 @@ if(WIN32)
   # fixture.
   set(QUILLON_WINE_DIR "${CMAKE_BINARY_DIR}/wine")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--test;${QUILLON_WINE_DIR}")
+endif()
+
+if(WIN32)
+  # The module's stack guard, made after the options above so it gets them.
+  # Compiled without the protector: its seeding runs before the canary holds
+  # its value, and its failure path after the canary is found broken.
+  add_library(stack_guard STATIC ${CMAKE_SOURCE_DIR}/plugin/stack_guard.cpp)
+  quillon_warnings(stack_guard)
+  target_compile_options(stack_guard PRIVATE -fno-exceptions -fno-rtti -fno-stack-protector
+                                             -fno-asynchronous-unwind-tables -fno-unwind-tables)
 endif()

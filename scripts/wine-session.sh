@@ -25,7 +25,7 @@ export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 
 # The prefix's recipe: a prefix made by an older one is made anew.
-prefix_recipe=3
+prefix_recipe=4
 
 # "MS Sans Serif" with Windows' metrics, and the caption buttons' glyphs;
 # without them Wine falls back to a wider face, and an edit box without
@@ -50,6 +50,71 @@ set_decorated() {
     printf '%s\n' '' '[Software\\Wine\\X11 Driver]' '"Decorated"="N"' >>"$tmp"
   fi
   mv "$tmp" "$reg"
+}
+
+# Ends every process of this prefix: the server and its clients, then whatever
+# still runs with this WINEPREFIX (a program that hung before it reached the
+# server, a server that no longer answers). Not the session's display and
+# window manager, which inherited the same environment, nor this script and
+# its callers.
+end_prefix() {
+  timeout -k 5 20 wineserver -k </dev/null >/dev/null 2>&1 || true
+  local keep=" " pid=$$ key value d var
+  while [[ $pid -gt 1 ]]; do
+    keep+="$pid "
+    value=1
+    while read -r key value; do
+      [[ $key == PPid: ]] && break
+    done <"/proc/$pid/status" || break
+    pid=$value
+  done
+  keep+="$(cat "$dir/xvfb.pid" "$dir/openbox.pid" 2>/dev/null | tr '\n' ' ')"
+  for d in /proc/[0-9]*; do
+    pid=${d#/proc/}
+    [[ $keep == *" $pid "* ]] && continue
+    { while IFS= read -r -d '' var; do
+      if [[ $var == "WINEPREFIX=$WINEPREFIX" ]]; then
+        kill -9 "$pid" 2>/dev/null || true
+        break
+      fi
+    done; } 2>/dev/null <"$d/environ" || true
+  done
+}
+
+# Tenths of a second since a time taken from $EPOCHREALTIME, as "12.3 s".
+since() {
+  local t=$(((${EPOCHREALTIME/./} - ${1/./}) / 100000))
+  echo "$((t / 10)).$((t % 10)) s"
+}
+
+# Keys a whole build writes, each from another part of it: wine.inf's own
+# entries for the machine and for the user, the registration of the last
+# program wine.inf lists (iexplore.exe), and the mount manager, a driver that
+# runs only once the build has started its services. A build in which one of
+# Wine's processes died can still end with success and lack some of them.
+prefix_keys=(
+  'system.reg [Software\\Microsoft\\Windows NT\\CurrentVersion\\SvcHost]'
+  'user.reg [Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager]'
+  'system.reg [Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\iexplore.exe]'
+  'system.reg [Software\\Wine\\Ports]'
+)
+
+# Read once the server that made the prefix has ended: it writes the registry
+# to disk as it exits.
+check_registry() {
+  local entry missing=()
+  for entry in "${prefix_keys[@]}"; do
+    grep -qF -- "${entry#* } " "$WINEPREFIX/${entry%% *}" 2>/dev/null || missing+=("$entry")
+  done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  {
+    echo "wine-session: the new prefix $WINEPREFIX is damaged: its build ended"
+    echo "wine-session: with success, but these registry keys of a whole build are missing:"
+    printf 'wine-session:   %s\n' "${missing[@]}"
+    echo "wine-session: One of Wine's processes died while it was made. Under qemu-i386,"
+    echo "wine-session: qemu 10 or later is needed (run scripts/setup.sh as root once)."
+  } >&2
+  exit 1
 }
 
 stop() {
@@ -114,19 +179,37 @@ start() {
   fi
   export DISPLAY=$(cat "$dir/display")
 
-  # Making a prefix runs many programs at once, and under qemu-i386 one of
-  # them now and then dies; a second try almost always completes.
-  local ready=$WINEPREFIX/.quillon-ready
+  # Making a prefix runs many programs at once, and under emulation one of
+  # them can hang, and wineboot with it. A whole build takes 15-35 s there, so
+  # the first try is given up after 60 s; the later ones get more, for a
+  # machine that is only slow.
+  local ready=$WINEPREFIX/.quillon-ready try=0 limit status started
   [[ $(cat "$ready" 2>/dev/null) == "$prefix_recipe" ]] || rm -f "$ready"
-  for _ in 1 2 3; do
+  [[ -f "$ready" ]] || : >"$dir/wineboot.log"
+  for limit in 60 180 300; do
     [[ -f "$ready" ]] && break
+    try=$((try + 1))
     rm -rf "$WINEPREFIX"
-    if timeout 300 wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
-      echo "$prefix_recipe" >"$ready"
+    echo "== try $try (${limit} s)" >>"$dir/wineboot.log"
+    started=$EPOCHREALTIME
+    status=0
+    timeout -k 5 "$limit" wineboot -i </dev/null >>"$dir/wineboot.log" 2>&1 || status=$?
+    if [[ $status -ne 0 ]]; then
+      if [[ $status -eq 124 || $status -eq 137 ]]; then
+        echo "wine-session: making the prefix, try $try: no end after $(since "$started")" >&2
+      else
+        echo "wine-session: making the prefix, try $try: failed (status $status) after $(since "$started")" >&2
+      fi
+      # What still runs of a failed build keeps its server alive; waiting for
+      # the server would wait for them.
+      end_prefix
+      continue
     fi
-    # The server that made the prefix lingers a few seconds; wait it out so
-    # the persistent one below can start.
-    timeout 60 wineserver -w </dev/null >/dev/null 2>&1 || wineserver -k || true
+    echo "wine-session: making the prefix, try $try: done in $(since "$started")" >&2
+    # The server lingers a few seconds after the build's last program.
+    timeout 60 wineserver -w </dev/null >/dev/null 2>&1 || end_prefix
+    check_registry
+    echo "$prefix_recipe" >"$ready"
   done
   [[ -f "$ready" ]] || { cat "$dir/wineboot.log" >&2; exit 1; }
   install_fonts

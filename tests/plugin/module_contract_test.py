@@ -2,6 +2,7 @@
 resources, read back from the built DLL's bytes."""
 
 import os
+import re
 import struct
 import subprocess
 import unittest
@@ -52,8 +53,10 @@ CONTROLS = [
     (313, BUTTON, "&Close", BASE | BS_PUSHBUTTON | WS_TABSTOP, 100, 93, 36, 14),
 ]
 
-# advapi32 seeds the stack protector's canary.
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll", "advapi32.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "comctl32.dll", "msvcrt.dll"}
+# What GCC's libssp would bring: its canary is seeded through advapi32 (under
+# the loader lock) and its failure is written to a console.
+LIBSSP_IMPORTS = {"_open", "_write", "_exit"}
 
 DYNAMIC_BASE, NX_COMPAT, NO_SEH = 0x0040, 0x0100, 0x0400
 SUBSYSTEM_WINDOWS_GUI = 2
@@ -155,6 +158,7 @@ class ModuleContract(unittest.TestCase):
         names = [i.name.decode() for entries in imports.values() for i in entries if i.name]
         self.assertIn("DialogBoxParamA", names)
         self.assertEqual([n for n in names if n.endswith("W")], [])
+        self.assertEqual(sorted(LIBSSP_IMPORTS.intersection(names)), [])
 
     def test_resources_are_the_dialog_version_and_manifest_only(self):
         found = sorted((t.id, n.id) for t in self.pe.DIRECTORY_ENTRY_RESOURCE.entries
@@ -242,6 +246,16 @@ class ModuleContract(unittest.TestCase):
                 ch = section.Characteristics
                 self.assertFalse(ch & SCN_MEM_WRITE and ch & SCN_MEM_EXECUTE, "writable code")
                 self.assertFalse(ch & SCN_MEM_WRITE and ch & SCN_MEM_SHARED, "shared data")
+
+    def test_registers_no_seh_handler_as_no_seh_promises(self):
+        # An x86 SEH frame is registered by storing into fs:[0], the head of
+        # the thread's handler list. Windows never calls a handler in a NO_SEH
+        # image, but Wine does, so no Wine test would notice one.
+        code = subprocess.run([OBJDUMP, "-d", DLL], check=True, capture_output=True,
+                              text=True).stdout
+        stores = [line.strip() for line in code.splitlines()
+                  if re.search(r"\t(?!push|cmp|test)[a-z]+\s+(\S+,)?%fs:(0x)?0\s*$", line)]
+        self.assertEqual(stores, [])
 
     def test_module_code_has_a_stack_canary_and_no_unwind_tables(self):
         for lib in filter(None, MODULE_LIBS):
