@@ -154,16 +154,69 @@ BOOL CALLBACK CountButton(HWND child, LPARAM param)
     return TRUE;
 }
 
-// A message box's caption and text, as "caption: text", led by its buttons
-// unless it has the one OK every box of the host and the dialog has.
+// Asks the icon probe, hooked for the while into the thread that owns the
+// window, about that window; false when no answer came.
+bool AskProbe(HWND window, const char* question, MSG* answer)
+{
+    HMODULE probe = LoadLibraryA("host_icon_probe.dll");
+    EXPECT_NE(probe, nullptr) << "host_icon_probe.dll: error " << GetLastError();
+    if (probe == nullptr) return false;
+    HOOKPROC hookProc = (HOOKPROC)(void*)GetProcAddress(probe, ICON_PROBE_HOOK);
+    EXPECT_NE(hookProc, nullptr) << ICON_PROBE_HOOK;
+    HHOOK hook = hookProc == nullptr ? nullptr
+                                     : SetWindowsHookExA(WH_GETMESSAGE, hookProc, probe,
+                                                         GetWindowThreadProcessId(window, nullptr));
+    EXPECT_NE(hook, nullptr) << "error " << GetLastError();
+    const UINT message = RegisterWindowMessageA(question);
+    PeekMessageA(answer, nullptr, 0, 0, PM_NOREMOVE);  // the queue the answer comes to
+    PostMessageA(window, message, (WPARAM)GetCurrentThreadId(), 0);
+    bool answered = false;
+    const DWORD start = GetTickCount();
+    while (hook != nullptr && !answered && GetTickCount() - start < kPatienceMs) {
+        answered = PeekMessageA(answer, nullptr, message, message, PM_REMOVE) != FALSE;
+        if (!answered) MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE);
+    }
+    if (hook != nullptr) UnhookWindowsHookEx(hook);
+    FreeLibrary(probe);
+    return answered;
+}
+
+BOOL CALLBACK FindIcon(HWND child, LPARAM param)
+{
+    char cls[16] = "";
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") != 0 ||
+        (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        return TRUE;
+    *(HWND*)param = child;
+    return FALSE;
+}
+
+// The standard icon a message box shows, named.
+std::string BoxIcon(HWND box)
+{
+    HWND icon = nullptr;
+    EnumChildWindows(box, FindIcon, (LPARAM)&icon);
+    MSG answer;
+    if (icon == nullptr || !IsWindowVisible(icon)) return "no icon";
+    if (!AskProbe(icon, ICON_PROBE_BOX_MESSAGE, &answer)) return "icon unread";
+    return answer.wParam == MB_ICONWARNING       ? "warning"
+           : answer.wParam == MB_ICONERROR       ? "error"
+           : answer.wParam == MB_ICONINFORMATION ? "information"
+           : answer.wParam == MB_USERICON        ? "other icon"
+                                                 : "no icon";
+}
+
+// A message box's icon, caption and text, as "[icon] caption: text", led by
+// its buttons unless it has the one OK every box of the host and the dialog has.
 std::string BoxSays(HWND box)
 {
     std::string text;
     int buttons = 0;
     EnumChildWindows(box, FirstText, (LPARAM)&text);
     EnumChildWindows(box, CountButton, (LPARAM)&buttons);
-    return (buttons == 1 ? "" : "(" + std::to_string(buttons) + " buttons) ") + Caption(box) +
-           ": " + text;
+    return (buttons == 1 ? "" : "(" + std::to_string(buttons) + " buttons) ") + "[" + BoxIcon(box) +
+           "] " + Caption(box) + ": " + text;
 }
 
 // A click on one of the dialog's buttons, as the host receives it: posted, so
@@ -317,33 +370,13 @@ struct Icons {
 Icons DialogIcons(HWND dialog)
 {
     Icons icons;
-    HMODULE probe = LoadLibraryA("host_icon_probe.dll");
-    EXPECT_NE(probe, nullptr) << "host_icon_probe.dll: error " << GetLastError();
-    if (probe == nullptr) return icons;
-    HOOKPROC hookProc = (HOOKPROC)(void*)GetProcAddress(probe, ICON_PROBE_HOOK);
-    EXPECT_NE(hookProc, nullptr) << ICON_PROBE_HOOK;
-    HHOOK hook = hookProc == nullptr ? nullptr
-                                     : SetWindowsHookExA(WH_GETMESSAGE, hookProc, probe,
-                                                         GetWindowThreadProcessId(dialog, nullptr));
-    EXPECT_NE(hook, nullptr) << "error " << GetLastError();
-    const UINT message = RegisterWindowMessageA(ICON_PROBE_MESSAGE);
     MSG answer;
-    PeekMessageA(&answer, nullptr, 0, 0, PM_NOREMOVE);  // the queue the answer comes to
-    PostMessageA(dialog, message, (WPARAM)GetCurrentThreadId(), 0);
-    const DWORD start = GetTickCount();
-    while (hook != nullptr && !icons.answered && GetTickCount() - start < kPatienceMs) {
-        if (PeekMessageA(&answer, nullptr, message, message, PM_REMOVE)) {
-            icons.answered = true;
-            icons.smallSize = {(LONG)(answer.wParam & 0xFF), (LONG)(answer.wParam >> 8 & 0xFF)};
-            icons.bigSize = {(LONG)(answer.wParam >> 16 & 0xFF), (LONG)(answer.wParam >> 24)};
-            icons.smallIsHosts = (answer.lParam & 1) != 0;
-            icons.bigIsHosts = (answer.lParam & 2) != 0;
-        } else {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE);
-        }
-    }
-    if (hook != nullptr) UnhookWindowsHookEx(hook);
-    FreeLibrary(probe);
+    icons.answered = AskProbe(dialog, ICON_PROBE_MESSAGE, &answer);
+    if (!icons.answered) return icons;
+    icons.smallSize = {(LONG)(answer.wParam & 0xFF), (LONG)(answer.wParam >> 8 & 0xFF)};
+    icons.bigSize = {(LONG)(answer.wParam >> 16 & 0xFF), (LONG)(answer.wParam >> 24)};
+    icons.smallIsHosts = (answer.lParam & 1) != 0;
+    icons.bigIsHosts = (answer.lParam & 2) != 0;
     return icons;
 }
 
@@ -364,26 +397,28 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
         const char* what;
         std::string host;
         std::string arguments;
+        std::string icon;
         const char* says;
     };
     const Case cases[] = {
-        {"no plugin beside the host", scratch.LoneHost(), song, "could not be loaded"},
-        {"/plugin with no path after it", BuiltHost(), song + " /plugin",
+        {"no plugin beside the host", scratch.LoneHost(), song, "error", "could not be loaded"},
+        {"/plugin with no path after it", BuiltHost(), song + " /plugin", "information",
          "Usage: QuillonHost [/plugin PLUGIN.dll] [FILE.mp3]"},
-        {"two files", BuiltHost(), song + " " + song,
+        {"two files", BuiltHost(), song + " " + song, "information",
          "Usage: QuillonHost [/plugin PLUGIN.dll] [FILE.mp3]"},
         {"a DLL that is no plugin", BuiltHost(),
-         "/plugin " + Quoted(TestLibrary("host_icon_probe.dll")) + " " + song,
+         "/plugin " + Quoted(TestLibrary("host_icon_probe.dll")) + " " + song, "error",
          "is not a Quillon plugin: it does not export filterStr."},
-        {"a file that does not exist", BuiltHost(), missingSong, "does not exist"},
-        {"a file another program holds", BuiltHost(), Quoted(locked),
+        {"a file that does not exist", BuiltHost(), missingSong, "error", "does not exist"},
+        {"a file another program holds", BuiltHost(), Quoted(locked), "error",
          "is in use by another program"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const HostRun run = RunHost(c.host, c.arguments);
         ASSERT_EQ(run.boxes.size(), 1u) << "boxes:" << Listed(run.boxes);
-        EXPECT_EQ(run.boxes[0].rfind(std::string(kBoxCaption) + ": ", 0), 0u) << run.boxes[0];
+        EXPECT_EQ(run.boxes[0].rfind("[" + c.icon + "] " + kBoxCaption + ": ", 0), 0u)
+            << run.boxes[0];
         EXPECT_NE(run.boxes[0].find(c.says), std::string::npos) << run.boxes[0];
         EXPECT_FALSE(run.dialog);
         EXPECT_NE(run.status, 0u);
@@ -519,9 +554,10 @@ TEST(QuillonHost, ReadOnlyFileOpensAfterAWarningAndRefusesTheSave)
     });
     EXPECT_EQ(Contents(path), bytes);
     ASSERT_EQ(run.boxes.size(), 2u) << "boxes:" << Listed(run.boxes);
-    EXPECT_EQ(run.boxes[0].rfind(std::string(kBoxCaption) + ": ", 0), 0u) << run.boxes[0];
+    EXPECT_EQ(run.boxes[0].rfind(std::string("[warning] ") + kBoxCaption + ": ", 0), 0u)
+        << run.boxes[0];
     EXPECT_NE(run.boxes[0].find("read-only"), std::string::npos) << run.boxes[0];
-    EXPECT_EQ(run.boxes[1], "Error: Could not write to file!");
+    EXPECT_EQ(run.boxes[1], "[warning] Error: Could not write to file!");
     EXPECT_TRUE(run.dialog);
     EXPECT_EQ(shownTitle, "Song");
     EXPECT_EQ(run.status, 0u);

@@ -61,6 +61,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
     IconProbeHook(int code, WPARAM removed, LPARAM param)
 {
     static const UINT probe = RegisterWindowMessageA(ICON_PROBE_MESSAGE);
+    static const UINT boxProbe = RegisterWindowMessageA(ICON_PROBE_BOX_MESSAGE);
     const MSG* msg = (const MSG*)param;
     if (code == HC_ACTION && removed == PM_REMOVE && msg->message == probe) {
         HICON smallIcon = (HICON)SendMessageA(msg->hwnd, WM_GETICON, ICON_SMALL, 0);
@@ -72,6 +73,15 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
         const LPARAM same = (DrawsAsHostIcon(smallIcon, smallSize) ? 1 : 0) |
                             (DrawsAsHostIcon(bigIcon, bigSize) ? 2 : 0);
         PostThreadMessageA((DWORD)msg->wParam, probe, sizes, same);
+    } else if (code == HC_ACTION && removed == PM_REMOVE && msg->message == boxProbe) {
+        // The system's standard icons are shared: one handle each in a process.
+        const HICON shown = (HICON)SendMessageA(msg->hwnd, STM_GETICON, 0, 0);
+        const UINT kind = shown == nullptr                               ? 0
+                          : shown == LoadIconA(nullptr, IDI_WARNING)     ? MB_ICONWARNING
+                          : shown == LoadIconA(nullptr, IDI_ERROR)       ? MB_ICONERROR
+                          : shown == LoadIconA(nullptr, IDI_INFORMATION) ? MB_ICONINFORMATION
+                                                                         : MB_USERICON;
+        PostThreadMessageA((DWORD)msg->wParam, boxProbe, kind, 0);
     }
     return CallNextHookEx(nullptr, code, removed, param);
 }
