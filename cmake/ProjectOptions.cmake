@@ -14,7 +14,10 @@ function(quillon_warnings target)
 endfunction()
 
 # The module's own code: no exceptions, no RTTI, no global constructors.
+# NO_STACK_PROTECTOR: the stack guard's own code, which seeds the canary
+# before it holds its value and runs after it is found broken.
 function(quillon_module_code target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "NO_STACK_PROTECTOR" "" "")
   quillon_warnings(${target})
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
   if(WIN32)
@@ -22,14 +25,18 @@ function(quillon_module_code target)
     # frame with a local array or a local whose address is taken (GCC's
     # counterpart of /GS), and no unwind tables, since nothing in the module
     # throws or is unwound through. The canary and its failure path are our
-    # own (stack_guard), not libssp: libssp seeds from advapi32's Crypt*
-    # calls, which load DLLs under the loader lock, and its failure path
-    # writes to a console and raises an exception a handler can catch. The
-    # protector is therefore only a compile option here; as a link option GCC
-    # would add libssp. Whatever links the code links stack_guard too.
-    target_compile_options(${target} PRIVATE -fstack-protector-strong
-                                             -fno-asynchronous-unwind-tables -fno-unwind-tables)
-    target_link_libraries(${target} PUBLIC stack_guard)
+    # own (plugin/stack_guard.cpp), not libssp: libssp seeds from advapi32's
+    # Crypt* calls, which load DLLs under the loader lock, and its failure
+    # path writes to a console and raises an exception a handler can catch.
+    # The protector is therefore only a compile option here; as a link option
+    # GCC would add libssp. Whatever links the code links stack_guard too.
+    target_compile_options(${target} PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
+    if(arg_NO_STACK_PROTECTOR)
+      target_compile_options(${target} PRIVATE -fno-stack-protector)
+    else()
+      target_compile_options(${target} PRIVATE -fstack-protector-strong)
+      target_link_libraries(${target} PUBLIC stack_guard)
+    endif()
   endif()
 endfunction()
 
@@ -52,14 +59,4 @@ if(WIN32)
   # fixture.
   set(QUILLON_WINE_DIR "${CMAKE_BINARY_DIR}/wine")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;--test;${QUILLON_WINE_DIR}")
-endif()
-
-if(WIN32)
-  # The module's stack guard, made after the options above so it gets them.
-  # Compiled without the protector: its seeding runs before the canary holds
-  # its value, and its failure path after the canary is found broken.
-  add_library(stack_guard STATIC ${CMAKE_SOURCE_DIR}/plugin/stack_guard.cpp)
-  quillon_warnings(stack_guard)
-  target_compile_options(stack_guard PRIVATE -fno-exceptions -fno-rtti -fno-stack-protector
-                                             -fno-asynchronous-unwind-tables -fno-unwind-tables)
 endif()
