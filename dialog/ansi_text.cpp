@@ -20,6 +20,28 @@ int Utf8SequenceBytes(unsigned char lead)
     return 1;
 }
 
+// Which bytes may follow a lead as its first continuation byte. The four
+// leads with narrower ranges would otherwise start an overlong form (E0, F0),
+// a surrogate (ED) or a code point past U+10FFFF (F4), which no conversion
+// reads as one character.
+bool ContinuesUtf8(unsigned char lead, unsigned char next, int position)
+{
+    if ((next & 0xC0) != 0x80) return false;
+    if (position > 1) return true;
+    switch (lead) {
+        case 0xE0:
+            return next >= 0xA0;
+        case 0xED:
+            return next <= 0x9F;
+        case 0xF0:
+            return next >= 0x90;
+        case 0xF4:
+            return next <= 0x8F;
+        default:
+            return true;
+    }
+}
+
 // The bytes of the character at text, or 0 when the NUL cuts it off. A lead
 // byte followed by something other than its continuation bytes stands alone.
 // Under UTF-8 IsDBCSLeadByteEx is false for every byte, so it needs rules of
@@ -31,7 +53,7 @@ int CharacterBytes(const char* text, UINT codePage)
         const int size = Utf8SequenceBytes(lead);
         for (int i = 1; i < size; ++i) {
             if (!text[i]) return 0;
-            if (((unsigned char)text[i] & 0xC0) != 0x80) return 1;
+            if (!ContinuesUtf8(lead, (unsigned char)text[i], i)) return 1;
         }
         return size;
     }
@@ -55,14 +77,21 @@ int BytesOfWholeCharacters(const char* text, int width)
 
 void SetBoxText(HWND box, const char* text, int length)
 {
-    // The field is read by its count, and the box is given the system's own
-    // encoding of what that reading found, which ends in whole characters.
+    // Each character is read on its own, as CharacterBytes bounds it: given
+    // more, Wine's UTF-8 reading takes the letters after a lone lead byte
+    // into its sequence and drops them, where Windows' keeps them. The box
+    // is given the system's own encoding of what the readings found.
+    const UINT codePage = GetACP();
     WCHAR wide[kMaxText];
     char shown[3 * kMaxText];
     int units = 0;
+    int size = 0;
+    for (int at = 0; at < length && length < kMaxText; at += size) {
+        size = CharacterBytes(text + at, codePage);
+        if (size == 0 || at + size > length) break;
+        units += MultiByteToWideChar(CP_ACP, 0, text + at, size, wide + units, kMaxText - units);
+    }
     int bytes = 0;
-    if (length > 0 && length < kMaxText)
-        units = MultiByteToWideChar(CP_ACP, 0, text, length, wide, kMaxText);
     if (units > 0)
         bytes =
             WideCharToMultiByte(CP_ACP, 0, wide, units, shown, (int)sizeof shown - 1, NULL, NULL);

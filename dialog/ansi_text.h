@@ -13,9 +13,9 @@
 int BytesOfWholeCharacters(const char* text, int width);
 
 // Sets a box's text to the first length bytes of text (at most 127), read in
-// the ANSI code page by their count: a conversion left to find the NUL may
-// take it into a lead byte's sequence and read on past it (Wine's UTF-8 one
-// does).
+// the ANSI code page one whole character at a time, so that what the box
+// shows does not depend on how the platform's conversion treats bytes that
+// make no character.
 void SetBoxText(HWND box, const char* text, int length);
 
 // How many caret positions the character just before position takes in a box

@@ -901,6 +901,8 @@ TEST_F(Utf8TagDialog, TitleEditsKeepWholeCharactersWithinTheField)
     const std::string a27(27, 'a');
     const std::string latin1 = a27 + "\xE9xy";
     const std::string shownLatin1 = a27 + "\xEF\xBF\xBDxy";
+    const std::string e = "\xE9";  // a Latin-1 letter, no UTF-8 character
+    const std::string fffd = "\xEF\xBF\xBD";
     const struct {
         const char* what;
         std::string stored;  // the title in the file
@@ -921,6 +923,17 @@ TEST_F(Utf8TagDialog, TitleEditsKeepWholeCharactersWithinTheField)
         {"a box that opened wider, untouched", latin1, -1, -1, L"", shownLatin1, latin1},
         {"an emoji that does not fit", "", 0, 0, std::wstring(27, L'a') + L"\xD83D\xDE00", a27,
          a27},
+        // A lone lead byte a letter or two short of the text's end keeps
+        // those letters, shown and saved, untouched or edited.
+        {"a Latin-1 letter before the last, untouched", "Ren" + e + "e", -1, -1, L"",
+         "Ren" + fffd + "e", "Ren" + e + "e"},
+        {"a Latin-1 letter before the last, edited", "Ren" + e + "e", 0, 1, L"r",
+         "ren" + fffd + "e", "ren" + fffd + "e"},
+        {"a Latin-1 letter before the last at the field's width, untouched",
+         a27.substr(2) + "Caf" + e + "s", -1, -1, L"", a27.substr(2) + "Caf" + fffd + "s",
+         a27.substr(2) + "Caf" + e + "s"},
+        {"a four-byte lead before two letters, edited", "xy\xF0" + std::string("AB"), 0, 1, L"z",
+         "zy" + fffd + "AB", "zy" + fffd + "AB"},
     };
     for (const auto& c : cases) {
         TempFile file(kAudio + Block(c.stored, "1999", 7, 17));
