@@ -4,9 +4,14 @@ with fixed times, modes and order, and SHA256SUMS that match it."""
 
 import calendar
 import hashlib
+import http.server
 import os
+import re
+import shutil
+import socket
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 import zipfile
@@ -189,7 +194,11 @@ class SignedRelease(unittest.TestCase):
 
 @unittest.skipUnless(os.environ.get("QUILLON_WINE_DIR"), "needs the Wine session (signed_release)")
 class SignedReleaseUnderWine(unittest.TestCase):
-    """Windows' own checks, run under Wine by trust_check.exe."""
+    """What Wine's WinVerifyTrust really checks, run under Wine by
+    trust_check.exe: the file digest, and that there is a signature. Wine
+    accepts what Windows refuses (a root in no store, an expired certificate,
+    a SHA-1 digest), so whether the chain is trusted and outlives its
+    certificate is checked with osslsigncode in SigningThroughPackageRelease."""
 
     @classmethod
     def setUpClass(cls):
@@ -220,10 +229,12 @@ class SignedReleaseUnderWine(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         return run.stdout.split()
 
-    def test_win_verify_trust_accepts_the_signed_dll_only_while_unchanged(self):
+    def test_wine_sees_a_changed_digest_and_a_missing_signature(self):
+        # Any other answer, 0 included, only says the digest matched.
+        kinds = {TRUST_E_BAD_DIGEST: "bad digest", TRUST_E_NOSIGNATURE: "no signature"}
         got = self.trust_check("verify", self.signed, self.changed, DLL)
-        self.assertEqual(got, [f"0x{code:08X}" for code in (0, TRUST_E_BAD_DIGEST,
-                                                             TRUST_E_NOSIGNATURE)])
+        self.assertEqual([kinds.get(int(code, 16), "digest matches") for code in got],
+                         ["digest matches", "bad digest", "no signature"], got)
 
     def test_host_loads_the_signed_dll_and_opens_its_dialog(self):
         mp3 = os.path.join(self.folder.name, "sample.mp3")
@@ -231,6 +242,255 @@ class SignedReleaseUnderWine(unittest.TestCase):
             self.write("sample.mp3", f.read())
         host = os.environ["QUILLON_HOST"]
         self.assertEqual(self.trust_check("host", host, self.signed, mp3), ["dialog", "exit", "0"])
+
+
+def openssl(*args):
+    subprocess.run(["openssl", *args], check=True, capture_output=True)
+
+
+def issue(folder, name, subject, extensions, days, root=None):
+    """A key and a certificate for it, issued by root (a name given before)
+    or, without one, self-signed: PEM files folder/NAME.key, folder/NAME.pem."""
+    key, cert = os.path.join(folder, name + ".key"), os.path.join(folder, name + ".pem")
+    if root is None:
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", str(days), "-subj",
+                subject, *[a for e in extensions for a in ("-addext", e)], "-keyout", key,
+                "-out", cert)
+        return cert
+    request, ext = os.path.join(folder, name + ".csr"), os.path.join(folder, name + ".ext")
+    with open(ext, "w") as f:
+        f.write("\n".join(extensions) + "\n")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", subject, "-keyout", key, "-out",
+            request)
+    openssl("x509", "-req", "-in", request, "-CA", os.path.join(folder, root + ".pem"), "-CAkey",
+            os.path.join(folder, root + ".key"), "-set_serial", str(len(os.listdir(folder))),
+            "-days", str(days), "-extfile", ext, "-out", cert)
+    return cert
+
+
+class TimeStampingService(http.server.HTTPServer):
+    """An RFC 3161 service on 127.0.0.1 at a free port, answering each
+    request with openssl ts -reply, until stopped."""
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            folder = self.server.folder
+            query, reply = os.path.join(folder, "query.tsq"), os.path.join(folder, "reply.tsr")
+            with open(query, "wb") as f:
+                f.write(self.rfile.read(int(self.headers["Content-Length"])))
+            openssl("ts", "-reply", "-config", os.path.join(folder, "tsa.cnf"), "-queryfile",
+                    query, "-inkey", os.path.join(folder, "tsa.key"), "-signer",
+                    os.path.join(folder, "tsa.pem"), "-out", reply)
+            with open(reply, "rb") as f:
+                data = f.read()
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+
+        def log_message(self, *args):
+            pass
+
+    def __init__(self, folder):
+        super().__init__(("127.0.0.1", 0), self.Handler)
+        self.folder = folder
+        with open(os.path.join(folder, "tsa.cnf"), "w") as f:
+            f.write("[tsa]\ndefault_tsa = here\n[here]\n"
+                    f"serial = {folder}/tsa.serial\nsigner_digest = sha256\n"
+                    "default_policy = 1.3.6.1.4.1.99999.1\ndigests = sha256, sha384, sha512\n"
+                    "ess_cert_id_alg = sha256\naccuracy = secs:1\n")
+        with open(os.path.join(folder, "tsa.serial"), "w") as f:
+            f.write("01\n")
+        self.url = f"http://127.0.0.1:{self.server_address[1]}"
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.shutdown()
+        self.server_close()
+
+
+SOFTHSM2_MODULES = ["/usr/lib/softhsm/libsofthsm2.so",
+                    "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so"]
+PIN, WRONG_PIN = "73915846", "20486137"
+
+
+@unittest.skipUnless(os.environ.get("QUILLON_PACKAGE_RELEASE"), "run by package_release_signing")
+class SigningThroughPackageRelease(unittest.TestCase):
+    """A publisher's signing as it is really done: package_release built with
+    the key in a PKCS#11 token (SoftHSM2, kept in a scratch folder), a
+    certificate issued by a root for a day, and a time-stamping service on
+    127.0.0.1; everything is checked with osslsigncode against that root."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="quillon-signing-")
+        cls.addClassCleanup(shutil.rmtree, cls.folder)
+        f = cls.folder
+        ca = ["basicConstraints=critical,CA:true", "keyUsage=critical,keyCertSign,cRLSign"]
+        cls.root = issue(f, "root", "/CN=Quillon test root", ca, 3650)
+        cls.other_root = issue(f, "other", "/CN=Quillon other root", ca, 3650)
+        cls.cert = issue(f, "signer", "/CN=Quillon test publisher",
+                         ["basicConstraints=CA:false", "keyUsage=critical,digitalSignature",
+                          "extendedKeyUsage=codeSigning"], 1, root="root")
+        issue(f, "tsa", "/CN=Quillon test time stamps",
+              ["basicConstraints=CA:false", "keyUsage=critical,digitalSignature",
+               "extendedKeyUsage=critical,timeStamping"], 3650, root="root")
+        cls.key_file = os.path.join(f, "signer.key")
+        cls.after_expiry = int(time.time()) + 3 * 86400
+
+        cls.module = next((m for m in SOFTHSM2_MODULES if os.path.exists(m)), SOFTHSM2_MODULES[0])
+        os.mkdir(os.path.join(f, "tokens"))
+        cls.softhsm2_conf = os.path.join(f, "softhsm2.conf")
+        with open(cls.softhsm2_conf, "w") as conf:
+            conf.write(f"directories.tokendir = {f}/tokens\nobjectstore.backend = file\n")
+        env = dict(os.environ, SOFTHSM2_CONF=cls.softhsm2_conf)
+        pkcs8 = os.path.join(f, "signer.p8")
+        openssl("pkcs8", "-topk8", "-nocrypt", "-in", cls.key_file, "-out", pkcs8)
+        for args in (["--init-token", "--free", "--label", "quillon", "--so-pin", "11112222"],
+                     ["--import", pkcs8, "--token", "quillon", "--label", "publisher", "--id",
+                      "01"]):
+            subprocess.run(["softhsm2-util", *args, "--pin", PIN], check=True, env=env,
+                           capture_output=True)
+        cls.uri = f"pkcs11:token=quillon;object=publisher;type=private;pin-value={PIN}"
+
+        cls.tsa = TimeStampingService(f)
+        cls.addClassCleanup(cls.tsa.stop)
+        # A port bound but never listening: a service that does not answer.
+        cls.silent = socket.socket()
+        cls.silent.bind(("127.0.0.1", 0))
+        cls.addClassCleanup(cls.silent.close)
+        cls.silent_url = f"http://127.0.0.1:{cls.silent.getsockname()[1]}"
+
+        with open(DLL, "rb") as dll:
+            cls.built = dll.read()
+        status, said, files = cls.build(cls)
+        if status != 0:
+            raise AssertionError("package_release failed unsigned:\n" + said)
+        cls.release_files = sorted(files)
+
+    def build(self, umask=0o022, **signing):
+        """Builds package_release into a fresh folder, one with a stale zip
+        and SHA256SUMS in it once the names are known: the build's status and
+        output, and what the folder holds after it."""
+        dist = tempfile.mkdtemp(dir=self.folder)
+        for name in getattr(self, "release_files", []):
+            with open(os.path.join(dist, name), "w") as f:
+                f.write("left by an earlier packing\n")
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith("QUILLON_SIGN_") and "proxy" not in k.lower()}
+        env.update(SOURCE_DATE_EPOCH=str(SIGNING_TIME), QUILLON_DIST_DIR=dist,
+                   SOFTHSM2_CONF=self.softhsm2_conf,
+                   **{"QUILLON_SIGN_" + k.upper(): v for k, v in signing.items()})
+        build = subprocess.run([CMAKE, "--build", BINARY_DIR, "--target", "package_release"],
+                               env=env, capture_output=True, text=True,
+                               preexec_fn=lambda: os.umask(umask))
+        files = {}
+        for name in os.listdir(dist):
+            with open(os.path.join(dist, name), "rb") as f:
+                files[name] = f.read()
+        return build.returncode, build.stdout + build.stderr, files
+
+    def package(self, umask=0o022, **signing):
+        """build(), whose output must never show a PIN."""
+        status, said, files = self.build(umask, **signing)
+        for pin in (PIN, WRONG_PIN):
+            self.assertNotIn(pin, said)
+        return status, said, files
+
+    def signed(self, name, **signing):
+        """The zip's DLL from a packing that must succeed, written to NAME,
+        after checking SHA256SUMS against the zip and the DLL."""
+        status, said, files = self.package(**signing)
+        self.assertEqual((status, sorted(files)), (0, self.release_files), said)
+        zip_name = next(n for n in files if n.endswith(".zip"))
+        path = os.path.join(self.folder, name)
+        with open(path + ".zip", "wb") as f:
+            f.write(files[zip_name])
+        with zipfile.ZipFile(path + ".zip") as z:
+            dll = z.read("QuillonMp3.dll")
+        with open(path, "wb") as f:
+            f.write(dll)
+        self.assertEqual(files["SHA256SUMS"].decode(),
+                         f"{sha256(files[zip_name])}  {zip_name}\n{sha256(dll)}  QuillonMp3.dll\n")
+        return path, files[zip_name]
+
+    def verify(self, path, root, at=None):
+        """osslsigncode's verdict, "ok" or its first error, and whether a
+        countersignature was verified."""
+        run = subprocess.run([SIGN_TOOL, "verify", "-CAfile", root, "-TSA-CAfile", self.root,
+                              "-in", path, *(["-time", str(at)] if at else [])],
+                             capture_output=True, text=True)
+        said = run.stdout + run.stderr
+        error = re.search(r"Verify error: ?(.*)", said)
+        verdict = "ok" if run.returncode == 0 else error.group(1) if error else said[-300:]
+        return verdict, "Timestamp Server Signature verification: ok" in said
+
+    def test_a_timestamped_token_signing_outlives_its_certificate(self):
+        stamped, _ = self.signed("stamped.dll", cert=self.cert, key=self.uri,
+                                 pkcs11_module=self.module, timestamp_url=self.tsa.url)
+        plain, _ = self.signed("plain.dll", cert=self.cert, key=self.uri,
+                               pkcs11_module=self.module)
+        got = {(dll, when): self.verify(path, root, at)
+               for dll, path in (("timestamped", stamped), ("untimestamped", plain))
+               for when, root, at in (("now", self.root, None),
+                                      ("after expiry", self.root, self.after_expiry),
+                                      ("against another root", self.other_root, None))}
+        unknown = "unable to get local issuer certificate"
+        self.maxDiff = None
+        self.assertEqual(got, {
+            ("timestamped", "now"): ("ok", True),
+            ("timestamped", "after expiry"): ("ok", True),
+            ("timestamped", "against another root"): (unknown, True),
+            ("untimestamped", "now"): ("ok", False),
+            ("untimestamped", "after expiry"): ("certificate has expired", False),
+            ("untimestamped", "against another root"): (unknown, False),
+        })
+        # Without their signatures both are the build's DLL, byte for byte.
+        for path in (stamped, plain):
+            subprocess.run([SIGN_TOOL, "remove-signature", "-in", path, "-out", path + ".bare"],
+                           check=True, capture_output=True)
+            with open(path + ".bare", "rb") as f:
+                self.assertEqual(sha256(f.read()), sha256(self.built), path)
+
+    def test_an_untimestamped_zip_is_the_same_under_any_umask_from_token_or_key_file(self):
+        zips = [self.signed(name, umask=umask, cert=self.cert, **key)[1]
+                for name, umask, key in (
+                    ("token.dll", 0o022, dict(key=self.uri, pkcs11_module=self.module)),
+                    ("token-077.dll", 0o077, dict(key=self.uri, pkcs11_module=self.module)),
+                    ("file-077.dll", 0o077, dict(key=self.key_file)))]
+        self.assertEqual([sha256(z) for z in zips[1:]], [sha256(zips[0])] * 2)
+
+    def test_a_setup_that_cannot_sign_fails_the_build_and_leaves_no_zip(self):
+        junk = os.path.join(self.folder, "junk.so")
+        with open(junk, "w") as f:
+            f.write("not a library\n")
+        token = dict(cert=self.cert, key=self.uri, pkcs11_module=self.module)
+        both = "signing needs both QUILLON_SIGN_CERT and QUILLON_SIGN_KEY"
+        cases = [
+            ("certificate alone", dict(cert=self.cert), both),
+            ("key file alone", dict(key=self.key_file), both),
+            ("token key alone", dict(key=self.uri, pkcs11_module=self.module), both),
+            ("module alone", dict(pkcs11_module=self.module), both),
+            ("timestamp alone", dict(timestamp_url=self.tsa.url), both),
+            ("URI without a module", dict(cert=self.cert, key=self.uri),
+             "set QUILLON_SIGN_PKCS11_MODULE"),
+            ("key file with a module", dict(cert=self.cert, key=self.key_file,
+                                            pkcs11_module=self.module), "is not a pkcs11: URI"),
+            ("module not there", dict(token, pkcs11_module=junk + ".missing"), "is not a file"),
+            ("module that does not load", dict(token, pkcs11_module=junk), "does not load"),
+            ("wrong PIN", dict(token, key=self.uri.replace(PIN, WRONG_PIN)), "signing failed"),
+            ("service that does not answer", dict(token, timestamp_url=self.silent_url),
+             "did not answer with a timestamp"),
+        ]
+        got, expected = [], []
+        for name, signing, message in cases:
+            status, said, files = self.package(**signing)
+            shown = " ".join(said.split())
+            got.append((name, status != 0, message if message in shown else shown[-400:],
+                        sorted(files)))
+            expected.append((name, True, message, []))
+        self.assertEqual(got, expected)
 
 
 if __name__ == "__main__":

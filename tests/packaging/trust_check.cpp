@@ -18,7 +18,9 @@ const DWORD kPatienceMs = 60000;
 
 // Authenticode's policy, as Explorer's Digital Signatures tab and
 // AppLocker's publisher rules apply it: no UI, no revocation lookups (no
-// network here).
+// network here). Wine's answer means what Windows' does only for a digest
+// that does not match and for a file with no signature; Wine accepts roots in
+// no store, expired certificates and SHA-1 digests.
 LONG Verify(const char* path)
 {
     wchar_t wide[MAX_PATH];
