@@ -19,8 +19,9 @@ const DWORD kOverrunReturned = 0xE0000002;
 const DWORD kNoProbe = 0xE0000003;
 // A vectored handler was handed "int 0x29" with the stack-cookie code: the
 // fast fail was raised but the platform dispatched it as an ordinary fault.
-// 32-bit Wine 8 does (an illegal instruction under qemu-i386, whose signals
-// carry no trap number); Windows 8 and later never do.
+// 32-bit Wine 8 under qemu-i386 does (an illegal instruction: the emulator's
+// signals carry no trap number); run on the processor itself, Wine ends the
+// process as Windows 8 and later do.
 const DWORD kFastFailDispatched = 0xE0000004;
 
 const char kRecordVariable[] = "QUILLON_GUARD_RECORD";
@@ -193,7 +194,7 @@ int main(int argc, char** argv)
 
     // Where the platform delivers fast fails, one ends the process with
     // STATUS_STACK_BUFFER_OVERRUN and nothing of the process runs; where it
-    // dispatches them (Wine), the handler must at least be handed the guard's
+    // dispatches them (Wine under qemu-i386), the handler must at least be handed the guard's
     // own "int 0x29" with the stack-cookie code.
     const Ending delivered = {STATUS_STACK_BUFFER_OVERRUN, ""};
     const Ending dispatched = {kFastFailDispatched, "fast-fail"};
