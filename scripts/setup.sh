@@ -13,6 +13,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick openbox
   python3 python3-mutagen python3-pefile id3v2 zip unzip osslsigncode openssl
   libengine-pkcs11-openssl softhsm2
+  e2fsprogs mount
 )
 
 # Packages taken from backports, each with the lowest version that will do.

@@ -410,6 +410,9 @@ TEST(QuillonHost, RefusalsExplainThemselvesAndExitNonZero)
          "/plugin " + Quoted(TestLibrary("host_icon_probe.dll")) + " " + song, "error",
          "is not a Quillon plugin: it does not export filterStr."},
         {"a file that does not exist", BuiltHost(), missingSong, "error", "does not exist"},
+        {"a file in a folder that does not exist", BuiltHost(),
+         Quoted(scratch.Path("missing\\song.mp3")), "error", "does not exist"},
+        {"a folder", BuiltHost(), Quoted(HostFolder()), "error", "is a folder, not a file."},
         {"a file another program holds", BuiltHost(), Quoted(locked), "error",
          "is in use by another program"},
     };
@@ -534,33 +537,58 @@ TEST(QuillonHost, SlashPluginLoadsThePluginItNames)
     EXPECT_EQ(Contents(path), Tagged("Song").substr(0, 3000));
 }
 
-// A read-only file: a warning, then the dialog with its tag, and a save that
-// says it failed and leaves every byte as it was.
+// The file ctest mounts read-only for these tests, as Wine names it (Z: is /).
+std::string OnReadOnlyMedium()
+{
+    char path[MAX_PATH] = "";
+    const DWORD length = GetEnvironmentVariableA("QUILLON_READ_ONLY_MEDIUM", path, sizeof path);
+    EXPECT_TRUE(length > 0 && length < sizeof path) << "QUILLON_READ_ONLY_MEDIUM is not set";
+    std::string windows = "Z:" + std::string(path);
+    for (char& c : windows)
+        if (c == '/') c = '\\';
+    return windows;
+}
+
+// A file the host cannot write, marked read-only or on a read-only medium: a
+// warning, then the dialog with its tag, and a save that says it failed and
+// leaves every byte as it was.
 TEST(QuillonHost, ReadOnlyFileOpensAfterAWarningAndRefusesTheSave)
 {
     Scratch scratch;
-    const std::string bytes = Tagged("Song");
-    const std::string path = scratch.Add("song.mp3", bytes);
-    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
-    std::string shownTitle;
-    const HostRun run = RunHost(BuiltHost(), Quoted(path), [&](Host& host, HWND dialog) {
-        char title[64] = "";
-        GetDlgItemTextA(dialog, IDC_TITLE, title, sizeof title);
-        shownTitle = title;
-        SetDlgItemTextA(dialog, IDC_TITLE, "Never saved");
-        Press(dialog, IDC_SAVE);
-        if (HWND box = host.NextWindow()) host.Answer(box);
-        Press(dialog, IDC_CLOSE);
-    });
-    EXPECT_EQ(Contents(path), bytes);
-    ASSERT_EQ(run.boxes.size(), 2u) << "boxes:" << Listed(run.boxes);
-    EXPECT_EQ(run.boxes[0].rfind(std::string("[warning] ") + kBoxCaption + ": ", 0), 0u)
-        << run.boxes[0];
-    EXPECT_NE(run.boxes[0].find("read-only"), std::string::npos) << run.boxes[0];
-    EXPECT_EQ(run.boxes[1], "[warning] Error: Could not write to file!");
-    EXPECT_TRUE(run.dialog);
-    EXPECT_EQ(shownTitle, "Song");
-    EXPECT_EQ(run.status, 0u);
+    const std::string marked = scratch.Add("song.mp3", Tagged("Song"));
+    ASSERT_TRUE(SetFileAttributesA(marked.c_str(), FILE_ATTRIBUTE_READONLY));
+    const struct {
+        const char* what;
+        std::string path;
+    } cases[] = {
+        {"a file marked read-only", marked},
+        {"a file on a read-only medium", OnReadOnlyMedium()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string bytes = Contents(c.path);
+        ASSERT_GE(bytes.size(), 128u) << c.path;
+        std::string shownTitle;
+        const HostRun run = RunHost(BuiltHost(), Quoted(c.path), [&](Host& host, HWND dialog) {
+            char title[64] = "";
+            GetDlgItemTextA(dialog, IDC_TITLE, title, sizeof title);
+            shownTitle = title;
+            SetDlgItemTextA(dialog, IDC_TITLE, "Never saved");
+            Press(dialog, IDC_SAVE);
+            if (HWND box = host.NextWindow()) host.Answer(box);
+            Press(dialog, IDC_CLOSE);
+        });
+        EXPECT_EQ(Contents(c.path), bytes);
+        ASSERT_EQ(run.boxes.size(), 2u) << "boxes:" << Listed(run.boxes);
+        EXPECT_EQ(run.boxes[0].rfind(std::string("[warning] ") + kBoxCaption + ": ", 0), 0u)
+            << run.boxes[0];
+        EXPECT_NE(run.boxes[0].find("read-only"), std::string::npos) << run.boxes[0];
+        EXPECT_EQ(run.boxes[1], "[warning] Error: Could not write to file!");
+        EXPECT_TRUE(run.dialog);
+        // The tag's title field, up to its first NUL.
+        EXPECT_EQ(shownTitle, bytes.substr(bytes.size() - 125, 30).c_str());
+        EXPECT_EQ(run.status, 0u);
+    }
 }
 
 }  // namespace
