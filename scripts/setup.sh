@@ -81,67 +81,24 @@ backports=bookworm-backports
 backports_list=/etc/apt/sources.list.d/quillon-backports.sources
 backports_pin=/etc/apt/preferences.d/quillon-backports
 
-# The backports suite on the machine's own Debian mirror, and a pin that takes
-# only qemu-user from it.
+# The backports suite on the machine's own Debian mirror, as apt itself knows
+# it from the machine's sources in either format, and a pin that takes only
+# qemu-user from it. Debian's archive keys, which apt already trusts, sign it.
 add_backports() {
-  local release=${backports%-backports} mirror="" keyring=""
-  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
-    # deb822: the first enabled stanza listing the release's own suite.
-    read -r mirror keyring < <(awk -v suite="$release" '
-      function flush() {
-        if (!done && types ~ /(^| )deb( |$)/ && enabled != "no" && (" " suites " ") ~ (" " suite " ")) {
-          print uris, signed
-          done = 1
-        }
-        types = suites = uris = signed = enabled = ""
-      }
-      /^#/ { next }
-      /^[ \t]*$/ { flush(); next }
-      /^[A-Za-z-]+:/ {
-        key = tolower(substr($1, 1, length($1) - 1))
-        $1 = ""
-        sub(/^ +/, "")
-        if (key == "types") types = $0
-        else if (key == "suites") suites = $0
-        else if (key == "uris") uris = $1
-        else if (key == "signed-by") signed = $1
-        else if (key == "enabled") enabled = tolower($0)
-      }
-      END { flush() }' /etc/apt/sources.list.d/debian.sources) || true
-  fi
-  if [[ -z $mirror && -f /etc/apt/sources.list ]]; then
-    # One-line: deb [option=value ...] URI SUITE COMPONENT...
-    read -r mirror keyring < <(awk -v suite="$release" '
-      $1 != "deb" { next }
-      {
-        opts = ""
-        if ($2 ~ /^\[/) {
-          i = 2
-          while (i < NF && $i !~ /\]$/) opts = opts " " $(i++)
-          opts = opts " " $(i++)
-        } else i = 2
-        if ($(i + 1) != suite) next
-        signed = ""
-        if (match(opts, /signed-by=[^] ]+/)) signed = substr(opts, RSTART + 10, RLENGTH - 10)
-        print $i, signed
-        exit
-      }' /etc/apt/sources.list) || true
-  fi
+  local release=${backports%-backports} mirror
+  apt-get update -qq
+  mirror=$(apt-get indextargets --format '$(REPO_URI)' "Codename: $release" 'Origin: Debian' |
+    awk 'NR == 1')
   if [[ -z $mirror ]]; then
-    echo "setup: no Debian $release mirror in /etc/apt/sources.list.d/debian.sources" \
-      "or /etc/apt/sources.list to take $backports from" >&2
+    echo "setup: apt has no Debian $release mirror to take $backports from" >&2
     exit 1
   fi
-  # A Signed-By that holds the key itself rather than naming a file is left to
-  # apt's trusted keys.
-  [[ $keyring == /* ]] || keyring=""
   {
     echo "# qemu-user for 32-bit Wine under emulation (scripts/setup.sh)"
     echo "Types: deb"
     echo "URIs: $mirror"
     echo "Suites: $backports"
     echo "Components: main"
-    [[ -z $keyring ]] || echo "Signed-By: $keyring"
   } >"$backports_list"
   cat >"$backports_pin" <<EOF
 # Only qemu-user comes from $backports (scripts/setup.sh).
