@@ -18,9 +18,19 @@ packages=(
 declare -A backported=()
 
 install_missing() {
-  local missing=() args=() p status
+  local missing=() args=() p status name arch native
+  # One query for every package: each costs dpkg its whole database read. A
+  # package is listed by its name with its architecture, and by its bare name
+  # too when that is the machine's own or "all".
+  local -A installed=()
+  native=$(dpkg --print-architecture)
+  while read -r name arch status; do
+    installed[$name:$arch]=$status
+    [[ $arch != "$native" && $arch != all ]] || installed[$name]=$status
+  done < <(dpkg-query -W -f='${Package} ${Architecture} ${db:Status-Abbrev} ${Version}\n' \
+    "${packages[@]}" 2>/dev/null || true)
   for p in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${db:Status-Abbrev} ${Version}' "$p" 2>/dev/null || true)
+    status=${installed[$p]:-}
     if [[ $status != ii* ]] ||
       { [[ -n ${backported[$p]:-} ]] && dpkg --compare-versions "${status##* }" lt "${backported[$p]}"; }; then
       missing+=("$p")
