@@ -96,25 +96,51 @@ shown_window() {
   done
 }
 
+# Whether the X window is still shown.
+viewable() {
+  xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+
+# A shot of a window once it is drawn: a window is shown before its controls
+# are painted, so shots are taken until two in a row are alike. False if the
+# window went first.
+shoot() {
+  local window=$1 shot=$2 last=$2.last
+  rm -f "$last"
+  for _ in $(seq 200); do
+    import -window "$window" -define png:exclude-chunk=date,time "$shot" 2>/dev/null || break
+    if cmp -s "$shot" "$last"; then
+      rm -f "$last"
+      return 0
+    fi
+    mv "$shot" "$last"
+    sleep 0.05
+  done
+  rm -f "$last" "$shot"
+  return 1
+}
+
 # The host's message boxes (caption "Quillon") come before the dialog: each is
 # saved, shown by path and answered with Enter, so a warning such as the
 # read-only one lets the dialog follow.
 window=
 boxes=0
-for _ in $(seq $((window_timeout * 10))); do
+started=$SECONDS
+while [[ $((SECONDS - started)) -lt $window_timeout ]]; do
   window=$(shown_window "$dialog_title")
   [[ -n $window ]] && break
   box=$(shown_window "$host_caption")
-  if [[ -n $box ]]; then
-    sleep 0.5
+  if [[ -n $box ]] && shoot "$box" "$run_dir/message-$((boxes + 1)).png"; then
     boxes=$((boxes + 1))
-    import -window "$box" "$run_dir/message-$boxes.png"
     echo "run: the host showed a message: $run_dir/message-$boxes.png" >&2
     xdotool windowfocus "$box" key Return 2>/dev/null || true
-    sleep 1
+    for _ in $(seq 100); do
+      viewable "$box" || break
+      sleep 0.05
+    done
   fi
   kill -0 "$host_pid" 2>/dev/null || break
-  sleep 0.1
+  sleep 0.05
 done
 
 shot=$run_dir/dialog.png
@@ -133,16 +159,17 @@ if [[ -z $window ]]; then
   exit 1
 fi
 
-# The window exists before its controls are painted.
-sleep 1
-import -window "$window" "$shot"
+if ! shoot "$window" "$shot"; then
+  echo "run: the \"$dialog_title\" window closed before it could be shot" >&2
+  exit 1
+fi
 echo "$shot"
 
 # Esc does nothing in this dialog; Alt+F4 closes it as the Close button does.
 xdotool windowfocus "$window" key alt+F4 2>/dev/null || true
-for _ in $(seq 50); do
+for _ in $(seq 100); do
   kill -0 "$host_pid" 2>/dev/null || break
-  sleep 0.1
+  sleep 0.05
 done
 if kill -0 "$host_pid" 2>/dev/null; then
   echo "run: the dialog did not close on Alt+F4; ending the host" >&2

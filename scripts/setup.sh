@@ -20,9 +20,19 @@ packages=(
 declare -A backported=()
 
 install_missing() {
-  local missing=() args=() p status
+  local missing=() args=() p status name arch native
+  # One query for every package: each costs dpkg its whole database read. A
+  # package is listed by its name with its architecture, and by its bare name
+  # too when that is the machine's own or "all".
+  local -A installed=()
+  native=$(dpkg --print-architecture)
+  while read -r name arch status; do
+    installed[$name:$arch]=$status
+    [[ $arch != "$native" && $arch != all ]] || installed[$name]=$status
+  done < <(dpkg-query -W -f='${Package} ${Architecture} ${db:Status-Abbrev} ${Version}\n' \
+    "${packages[@]}" 2>/dev/null || true)
   for p in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${db:Status-Abbrev} ${Version}' "$p" 2>/dev/null || true)
+    status=${installed[$p]:-}
     if [[ $status != ii* ]] ||
       { [[ -n ${backported[$p]:-} ]] && dpkg --compare-versions "${status##* }" lt "${backported[$p]}"; }; then
       missing+=("$p")
@@ -83,67 +93,24 @@ backports=bookworm-backports
 backports_list=/etc/apt/sources.list.d/quillon-backports.sources
 backports_pin=/etc/apt/preferences.d/quillon-backports
 
-# The backports suite on the machine's own Debian mirror, and a pin that takes
-# only qemu-user from it.
+# The backports suite on the machine's own Debian mirror, as apt itself knows
+# it from the machine's sources in either format, and a pin that takes only
+# qemu-user from it. Debian's archive keys, which apt already trusts, sign it.
 add_backports() {
-  local release=${backports%-backports} mirror="" keyring=""
-  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
-    # deb822: the first enabled stanza listing the release's own suite.
-    read -r mirror keyring < <(awk -v suite="$release" '
-      function flush() {
-        if (!done && types ~ /(^| )deb( |$)/ && enabled != "no" && (" " suites " ") ~ (" " suite " ")) {
-          print uris, signed
-          done = 1
-        }
-        types = suites = uris = signed = enabled = ""
-      }
-      /^#/ { next }
-      /^[ \t]*$/ { flush(); next }
-      /^[A-Za-z-]+:/ {
-        key = tolower(substr($1, 1, length($1) - 1))
-        $1 = ""
-        sub(/^ +/, "")
-        if (key == "types") types = $0
-        else if (key == "suites") suites = $0
-        else if (key == "uris") uris = $1
-        else if (key == "signed-by") signed = $1
-        else if (key == "enabled") enabled = tolower($0)
-      }
-      END { flush() }' /etc/apt/sources.list.d/debian.sources) || true
-  fi
-  if [[ -z $mirror && -f /etc/apt/sources.list ]]; then
-    # One-line: deb [option=value ...] URI SUITE COMPONENT...
-    read -r mirror keyring < <(awk -v suite="$release" '
-      $1 != "deb" { next }
-      {
-        opts = ""
-        if ($2 ~ /^\[/) {
-          i = 2
-          while (i < NF && $i !~ /\]$/) opts = opts " " $(i++)
-          opts = opts " " $(i++)
-        } else i = 2
-        if ($(i + 1) != suite) next
-        signed = ""
-        if (match(opts, /signed-by=[^] ]+/)) signed = substr(opts, RSTART + 10, RLENGTH - 10)
-        print $i, signed
-        exit
-      }' /etc/apt/sources.list) || true
-  fi
+  local release=${backports%-backports} mirror
+  apt-get update -qq
+  mirror=$(apt-get indextargets --format '$(REPO_URI)' "Codename: $release" 'Origin: Debian' |
+    awk 'NR == 1')
   if [[ -z $mirror ]]; then
-    echo "setup: no Debian $release mirror in /etc/apt/sources.list.d/debian.sources" \
-      "or /etc/apt/sources.list to take $backports from" >&2
+    echo "setup: apt has no Debian $release mirror to take $backports from" >&2
     exit 1
   fi
-  # A Signed-By that holds the key itself rather than naming a file is left to
-  # apt's trusted keys.
-  [[ $keyring == /* ]] || keyring=""
   {
     echo "# qemu-user for 32-bit Wine under emulation (scripts/setup.sh)"
     echo "Types: deb"
     echo "URIs: $mirror"
     echo "Suites: $backports"
     echo "Components: main"
-    [[ -z $keyring ]] || echo "Signed-By: $keyring"
   } >"$backports_list"
   cat >"$backports_pin" <<EOF
 # Only qemu-user comes from $backports (scripts/setup.sh).

@@ -6,6 +6,9 @@
 # qemu-i386 a Wine process now and then loses its server connection ("wine
 # client error") and hangs; a program that really fails or hangs does so
 # twice and is reported.
+# A test that shows windows is given one of the suite's sessions by ctest (its
+# resource "wine_session", named as the session's folder beside DIR), so that
+# no other test's window takes the focus from it; any other test runs in DIR.
 # The program gets the caller's environment. Wine takes a process's ANSI code
 # page from its locale, so LC_ALL=ja_JP.UTF-8 gives it code page 932 while the
 # session's other programs keep theirs.
@@ -18,6 +21,9 @@ if [[ ${1:-} == --test ]]; then
 fi
 dir=$(cd "${1:?wine directory}" && pwd)
 shift
+if [[ $test_mode -eq 1 && ${CTEST_RESOURCE_GROUP_0_WINE_SESSION:-} =~ ^id:([a-z0-9_]+), ]]; then
+  dir=$(dirname "$dir")/${BASH_REMATCH[1]}
+fi
 export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 export DISPLAY=$(cat "$dir/display" 2>/dev/null || echo "${DISPLAY:-}")

@@ -29,10 +29,12 @@ prefix_recipe=4
 
 # "MS Sans Serif" with Windows' metrics, and the caption buttons' glyphs;
 # without them Wine falls back to a wider face, and an edit box without
-# ES_AUTOHSCROLL takes fewer characters than on Windows.
+# ES_AUTOHSCROLL takes fewer characters than on Windows. Both sets of the
+# face, as Windows has them: sserife for 96 dpi and sseriff for larger DPIs,
+# without which a prefix set to 144 dpi cuts the dialog's texts short.
 install_fonts() {
   local fonts=/usr/share/wine/fonts f
-  for f in "$fonts"/sserife*.fon "$fonts"/marlett.ttf; do
+  for f in "$fonts"/sserife*.fon "$fonts"/sseriff*.fon "$fonts"/marlett.ttf; do
     [[ -f $f ]] || { echo "wine-session: $f is missing (Debian's fonts-wine)" >&2; exit 1; }
     cp -p "$f" "$WINEPREFIX/drive_c/windows/Fonts/"
   done
@@ -150,10 +152,10 @@ start_display() {
   DISPLAY=$display openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml \
     </dev/null >"$dir/openbox.log" 2>&1 &
   echo $! >"$dir/openbox.pid"
-  for _ in $(seq 100); do
+  for _ in $(seq 500); do
     DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     kill -0 "$(cat "$dir/openbox.pid")" 2>/dev/null || return 1
-    sleep 0.1
+    sleep 0.02
   done
   return 1
 }
@@ -229,9 +231,9 @@ start() {
   # pipe. Its prompt says it has joined.
   mkfifo "$dir/keeper.fifo"
   wine cmd.exe 0<>"$dir/keeper.fifo" >"$dir/keeper.log" 2>&1 &
-  for _ in $(seq 600); do
+  for _ in $(seq 3000); do
     grep -q '>' "$dir/keeper.log" 2>/dev/null && break
-    sleep 0.1
+    sleep 0.02
   done
   grep -q '>' "$dir/keeper.log" || { echo "wine-session: the desktop keeper did not start" >&2; exit 1; }
 }

@@ -206,6 +206,41 @@ void ExpectWindow(HWND dialog, const std::vector<Control>& controls)
     EXPECT_EQ(seen, expected);
 }
 
+// The window of kTagged's dialog, row by row.
+std::vector<Control> TaggedWindow()
+{
+    // As the dialog manager makes them: the dialog gets a 3D look and
+    // clips its siblings, an edit box a sunken edge for its border,
+    // and a combo box hands its scroll bar to its list.
+    const DWORD shown = WS_CHILD | WS_VISIBLE;
+    const DWORD label = shown | WS_GROUP | SS_RIGHT;
+    const DWORD stop = shown | WS_TABSTOP;
+    const DWORD frame = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU |
+                        WS_MINIMIZEBOX | DS_3DLOOK | DS_CENTER | DS_SETFONT;
+    // clang-format off
+    return {
+    {"#32770",   0,           {0, 0, 168, 114},  frame,                   "Quillon - MP3"},
+    {"Button",   IDC_HASTAG,  {36, 6, 60, 10},   stop | BS_AUTOCHECKBOX,  "ID3v1(.1) Tag"},
+    {"Static",   -1,          {112, 6, 26, 8},   label,                   "Track #"},
+    {"Edit",     IDC_TRACK,   {142, 4, 18, 12},  stop | ES_NUMBER,        "7"},
+    {"Static",   -1,          {18, 22, 14, 8},   label,                   "Title"},
+    {"Edit",     IDC_TITLE,   {36, 20, 124, 12}, stop | ES_AUTOHSCROLL,   "Song"},
+    {"Static",   -1,          {16, 36, 16, 8},   label,                   "Artist"},
+    {"Edit",     IDC_ARTIST,  {36, 34, 124, 12}, stop | ES_AUTOHSCROLL,   "Artist"},
+    {"Static",   -1,          {12, 50, 20, 8},   label,                   "Album"},
+    {"Edit",     IDC_ALBUM,   {36, 48, 124, 12}, stop | ES_AUTOHSCROLL,   "Album"},
+    {"Static",   -1,          {16, 64, 16, 8},   label,                   "Year"},
+    {"Edit",     IDC_YEAR,    {36, 62, 21, 12},  stop | ES_NUMBER,        "1999"},
+    {"Static",   -1,          {60, 64, 20, 8},   label,                   "Genre"},
+    {"ComboBox", IDC_GENRE,   {84, 62, 75, 12},  stop | CBS_DROPDOWNLIST, "Rock"},
+    {"Static",   -1,          {2, 78, 30, 8},    label,                   "Comment"},
+    {"Edit",     IDC_COMMENT, {36, 76, 124, 12}, stop | ES_AUTOHSCROLL,   "Comment"},
+    {"Button",   IDC_SAVE,    {32, 93, 36, 14},  stop | BS_DEFPUSHBUTTON, "&Save"},
+    {"Button",   IDC_CLOSE,   {100, 93, 36, 14}, stop | BS_PUSHBUTTON,    "&Close"},
+    };
+    // clang-format on
+}
+
 }  // namespace
 
 TEST(TagDialog, TaggedFileOpensCheckedWithEveryFieldShown)
@@ -213,36 +248,7 @@ TEST(TagDialog, TaggedFileOpensCheckedWithEveryFieldShown)
     TempFile file(kTagged);
     const std::vector<Step> steps = {
         [](HWND d) {
-            // As the dialog manager makes them: the dialog gets a 3D look and
-            // clips its siblings, an edit box a sunken edge for its border,
-            // and a combo box hands its scroll bar to its list.
-            const DWORD shown = WS_CHILD | WS_VISIBLE;
-            const DWORD label = shown | WS_GROUP | SS_RIGHT;
-            const DWORD stop = shown | WS_TABSTOP;
-            const DWORD frame = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU |
-                                WS_MINIMIZEBOX | DS_3DLOOK | DS_CENTER | DS_SETFONT;
-            // clang-format off
-            ExpectWindow(d, {
-            {"#32770",   0,           {0, 0, 168, 114},  frame,                   "Quillon - MP3"},
-            {"Button",   IDC_HASTAG,  {36, 6, 60, 10},   stop | BS_AUTOCHECKBOX,  "ID3v1(.1) Tag"},
-            {"Static",   -1,          {112, 6, 26, 8},   label,                   "Track #"},
-            {"Edit",     IDC_TRACK,   {142, 4, 18, 12},  stop | ES_NUMBER,        "7"},
-            {"Static",   -1,          {18, 22, 14, 8},   label,                   "Title"},
-            {"Edit",     IDC_TITLE,   {36, 20, 124, 12}, stop | ES_AUTOHSCROLL,   "Song"},
-            {"Static",   -1,          {16, 36, 16, 8},   label,                   "Artist"},
-            {"Edit",     IDC_ARTIST,  {36, 34, 124, 12}, stop | ES_AUTOHSCROLL,   "Artist"},
-            {"Static",   -1,          {12, 50, 20, 8},   label,                   "Album"},
-            {"Edit",     IDC_ALBUM,   {36, 48, 124, 12}, stop | ES_AUTOHSCROLL,   "Album"},
-            {"Static",   -1,          {16, 64, 16, 8},   label,                   "Year"},
-            {"Edit",     IDC_YEAR,    {36, 62, 21, 12},  stop | ES_NUMBER,        "1999"},
-            {"Static",   -1,          {60, 64, 20, 8},   label,                   "Genre"},
-            {"ComboBox", IDC_GENRE,   {84, 62, 75, 12},  stop | CBS_DROPDOWNLIST, "Rock"},
-            {"Static",   -1,          {2, 78, 30, 8},    label,                   "Comment"},
-            {"Edit",     IDC_COMMENT, {36, 76, 124, 12}, stop | ES_AUTOHSCROLL,   "Comment"},
-            {"Button",   IDC_SAVE,    {32, 93, 36, 14},  stop | BS_DEFPUSHBUTTON, "&Save"},
-            {"Button",   IDC_CLOSE,   {100, 93, 36, 14}, stop | BS_PUSHBUTTON,    "&Close"},
-            });
-            // clang-format on
+            ExpectWindow(d, TaggedWindow());
             EXPECT_TRUE(Checked(d));
             EXPECT_EQ(SendDlgItemMessageA(d, IDC_GENRE, CB_GETCOUNT, 0, 0), 143);
             // The dialog manager gives the focus to the check box.
@@ -787,6 +793,143 @@ TEST(TagDialog, OverlongBoxThatWillNotShortenLeavesTheDialogWorking)
     DialogRun run = RunDialog(file.handle(), steps);
     ExpectClosedNormally(run);
     ExpectFileIs(file, kAudio + Block(typed.substr(0, 30), "1999", 7, 17));
+}
+
+// How wide a text's ink is in a font: a bitmap face's cells carry blank
+// columns beside the glyphs, which may fall outside a box without cutting any
+// letter.
+LONG InkWidth(HFONT font, const std::string& text, SIZE cell)
+{
+    if (cell.cx <= 0 || cell.cy <= 0) return 0;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = cell.cx;
+    info.bmiHeader.biHeight = -cell.cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) {
+        DeleteDC(dc);
+        return cell.cx;
+    }
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    const RECT all = {0, 0, cell.cx, cell.cy};
+    FillRect(dc, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    TextOutA(dc, 0, 0, text.data(), (int)text.size());
+    GdiFlush();
+    const DWORD* pixels = (const DWORD*)bits;
+    LONG first = cell.cx;
+    LONG last = -1;
+    for (LONG y = 0; y < cell.cy; ++y)
+        for (LONG x = 0; x < cell.cx; ++x)
+            if ((pixels[y * cell.cx + x] & 0xFFFFFF) != 0xFFFFFF) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+    SelectObject(dc, oldFont);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return last < first ? 0 : last - first + 1;
+}
+
+// Where a control's text falls short of its room, as "Static "Comment": 31x13
+// px in 30x13" (the ink's width, the cell's height); nothing when the text
+// shows whole. The room is what the control
+// leaves for its text: a label's client area, an edit box's formatting
+// rectangle, a combo box's field, a button's face less its edges or its box.
+std::string CutShort(HWND control, int dpi)
+{
+    char cls[32] = "";
+    char text[64] = "";
+    GetClassNameA(control, cls, sizeof cls);
+    GetWindowTextA(control, text, sizeof text);
+    std::string shown = text;
+    shown.erase(std::remove(shown.begin(), shown.end(), '&'), shown.end());
+    RECT room;
+    GetClientRect(control, &room);
+    const LONG style = GetWindowLongA(control, GWL_STYLE);
+    if (strcmp(cls, "Edit") == 0) {
+        SendMessageA(control, EM_GETRECT, 0, (LPARAM)&room);
+    } else if (strcmp(cls, "ComboBox") == 0) {
+        COMBOBOXINFO info = {};
+        info.cbSize = sizeof info;
+        GetComboBoxInfo(control, &info);
+        room = info.rcItem;
+    } else if (strcmp(cls, "Button") == 0 && (style & BS_TYPEMASK) == BS_AUTOCHECKBOX) {
+        // The box itself, scaled as the button draws it, and a gap.
+        room.left += MulDiv(13, dpi, 96) + 3;
+    } else if (strcmp(cls, "Button") == 0) {
+        InflateRect(&room, -2 * GetSystemMetrics(SM_CXEDGE), -2 * GetSystemMetrics(SM_CYEDGE));
+    }
+    const HFONT font = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A(dc, shown.c_str(), (int)shown.size(), &size);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    size.cx = InkWidth(font, shown, size);
+    const LONG width = room.right - room.left;
+    const LONG height = room.bottom - room.top;
+    // One column over is let pass: at 144 dpi "Artist" takes 37 columns of
+    // its 36-pixel label even in the face drawn for large DPIs, and only the
+    // foot of its "A" goes; a box one letter short is well past it.
+    if (size.cx <= width + 1 && size.cy <= height) return "";
+    char line[160];
+    snprintf(line, sizeof line, "%s \"%s\": %ldx%ld px in %ldx%ld", cls, text, size.cx, size.cy,
+             width, height);
+    return line;
+}
+
+// The dialog as a user who sets Wine's DPI meets it: ctest runs this case at
+// 96 dpi with the others and at 144 dpi on its own. The window table is the
+// one at 96 dpi, scaled by the dialog's font; every text shows whole and no
+// control lies over another.
+TEST(TagDialog, EveryTextShowsWholeAndNoControlCoversAnotherAtAnyDpi)
+{
+    TempFile file(kTagged);
+    const std::vector<Step> steps = {
+        [](HWND d) {
+            HDC screen = GetDC(nullptr);
+            const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+            ReleaseDC(nullptr, screen);
+            printf("at %d dpi:\n", dpi);
+            ExpectWindow(d, TaggedWindow());
+            std::vector<std::string> faults;
+            std::vector<RECT> placed;
+            for (HWND child = GetWindow(d, GW_CHILD); child;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                RECT rect;
+                GetWindowRect(child, &rect);
+                MapWindowPoints(nullptr, d, (POINT*)&rect, 2);
+                printf("  %s\n", WindowLine(child, rect).c_str());
+                const std::string cut = CutShort(child, dpi);
+                if (!cut.empty()) faults.push_back(cut);
+                for (const RECT& other : placed) {
+                    RECT both;
+                    if (IntersectRect(&both, &rect, &other))
+                        faults.push_back("control " + std::to_string(GetDlgCtrlID(child)) +
+                                         " over another");
+                }
+                placed.push_back(rect);
+            }
+            EXPECT_EQ(faults, std::vector<std::string>{});
+            // The dialog grows with the DPI, by as much as its font does.
+            RECT client;
+            GetClientRect(d, &client);
+            EXPECT_GE(client.right * 96, 252 * dpi * 9 / 10) << client.right << " px wide";
+            EXPECT_GE(client.bottom * 96, 185 * dpi * 9 / 10) << client.bottom << " px high";
+        },
+        CloseDialog(),
+    };
+    DialogRun run = RunDialog(file.handle(), steps);
+    ExpectClosedNormally(run);
 }
 
 // Under a multi-byte ANSI code page: ctest runs these on their own under
