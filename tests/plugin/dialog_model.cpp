@@ -140,6 +140,33 @@ size_t Change(DialogModel* m, int box, std::wstring changed, size_t caret)
     return caret;
 }
 
+// Wine's edit control, in a box that does not scroll, takes back what a
+// change (typing, a paste, an erasure) leaves wider than the box: the units
+// just put in at from, from the last, and then one unit before them.
+// Windows refuses the change instead. Returns the caret.
+size_t TakeBackWhatIsTooWide(const DialogModel& m, int box, std::wstring* units, size_t from,
+                             size_t put)
+{
+    long left = (long)put;
+    while (m.fits && !m.fits(box, *units) && left >= 0 && (long)from + left >= 1) {
+        units->erase((size_t)((long)from + left - 1), 1);
+        --left;
+    }
+    return (size_t)((long)from + left);
+}
+
+// Units [from, to) of a box replaced by put: what the box does not show is
+// taken back, then what is longer than the field.
+void Replace(DialogModel* m, int box, size_t from, size_t to, const std::wstring& put)
+{
+    const std::wstring& units = m->boxes[box];
+    std::wstring changed = units.substr(0, from) + put + units.substr(to);
+    size_t caret = from + put.size();
+    if (box == M_TRACK || box == M_YEAR)
+        caret = TakeBackWhatIsTooWide(*m, box, &changed, from, put.size());
+    m->caret = Change(m, box, changed, caret);
+}
+
 std::string Hex(const std::string& bytes)
 {
     std::string out;
@@ -200,33 +227,32 @@ void ModelType(DialogModel* m, int box, size_t* from, size_t* to, wchar_t unit)
 {
     // The track and year boxes take digits only from the keyboard.
     if ((box == M_TRACK || box == M_YEAR) && (unit < L'0' || unit > L'9')) return;
-    const std::wstring& units = m->boxes[box];
-    std::wstring changed = units.substr(0, *from) + unit + units.substr(*to);
-    // The box's own limit, in units: only the track box ever meets it first.
-    if (changed.size() > Width(*m, box) && box == M_TRACK) return;
-    *from = *to = Change(m, box, changed, *from + 1);
+    ModelPaste(m, box, *from, *to, std::wstring(1, unit));
+    *from = *to = m->caret;
 }
 
 void ModelPaste(DialogModel* m, int box, size_t from, size_t to, const std::wstring& text)
 {
+    // The box's own limit cuts what is put in: Wine counts it in UTF-16
+    // units, so it may take the second unit of a pair and leave the first.
     const std::wstring& units = m->boxes[box];
     const size_t kept = units.size() - (to - from);
     const size_t room = Width(*m, box) > kept ? Width(*m, box) - kept : 0;
-    const std::wstring pasted = text.substr(0, room);
-    Change(m, box, units.substr(0, from) + pasted + units.substr(to), from + pasted.size());
+    const std::wstring put = text.substr(0, room);
+    Replace(m, box, from, to, put);
 }
 
 void ModelErase(DialogModel* m, int box, size_t from, size_t to, bool backspace)
 {
-    const std::wstring& units = m->boxes[box];
     // The edit control takes out one UTF-16 unit, under Wine half of a pair.
+    const std::wstring& units = m->boxes[box];
     if (from == to) {
         if (backspace && from > 0)
             --from;
         else if (!backspace && to < units.size())
             ++to;
     }
-    Change(m, box, units.substr(0, from) + units.substr(to), from);
+    Replace(m, box, from, to, L"");
 }
 
 void ModelPickGenre(DialogModel* m, int position)

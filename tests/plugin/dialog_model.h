@@ -24,6 +24,11 @@ struct DialogModel {
     std::string shown[M_BOXES];  // each box's bytes right after opening
     size_t commentWidth = 28;
     int genreRead = 255;
+    size_t caret = 0;  // where the last change left the caret
+
+    // Whether a box that does not scroll (track, year) can show these units
+    // in its width: measured by the caller with the box's own font.
+    bool (*fits)(int box, const std::wstring& units) = nullptr;
 };
 
 // The box's text as GetWindowTextA gives it: the code page's bytes.

@@ -2,6 +2,7 @@
 // after each action the whole dialog and the file compared with what the
 // model predicts. QUILLON_SESSIONS=N QUILLON_SEED=S runs N sessions from
 // seed S; a failure names the seed that replays it alone.
+#include <usp10.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -154,6 +155,34 @@ DialogView ReadView(HWND dialog)
     return view;
 }
 
+// The dialog the running session measures its boxes in.
+HWND g_dialog;
+
+// Whether a box shows the units within its width, measured as the edit
+// control measures its line: by Uniscribe, with the fonts it links in for
+// characters the box's own font lacks.
+bool FitsBox(int box, const std::wstring& units)
+{
+    if (units.empty()) return true;
+    HWND edit = GetDlgItem(g_dialog, kBoxIds[box]);
+    RECT rect;
+    SendMessageW(edit, EM_GETRECT, 0, (LPARAM)&rect);
+    HDC dc = GetDC(edit);
+    HGDIOBJ font = SelectObject(dc, (HFONT)SendMessageW(edit, WM_GETFONT, 0, 0));
+    SCRIPT_STRING_ANALYSIS analysis = nullptr;
+    LONG width = 0;
+    const int length = (int)units.size();
+    if (SUCCEEDED(ScriptStringAnalyse(dc, units.c_str(), length, length * 3 / 2 + 16, -1,
+                                      SSA_LINK | SSA_FALLBACK | SSA_GLYPHS, -1, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr, &analysis))) {
+        width = ScriptString_pSize(analysis)->cx;
+        ScriptStringFree(&analysis);
+    }
+    SelectObject(dc, font);
+    ReleaseDC(edit, dc);
+    return width <= rect.right - rect.left;
+}
+
 std::string FirstDifference(const std::string& seen, const std::string& expected)
 {
     size_t line = 0;
@@ -171,6 +200,7 @@ class Session {
     Session(unsigned seed, TempFile* file, const std::string& bytes) : rng_(seed), file_(file)
     {
         model_.file = bytes;
+        model_.fits = FitsBox;
     }
 
     // Opens the dialog again and again on the same handle until the actions
@@ -226,6 +256,7 @@ class Session {
     // One tick: compare, act, and again while the actions take effect at once.
     void Next(HWND dialog)
     {
+        g_dialog = dialog;
         for (int i = 0; i < kActionsPerTick; ++i) {
             const std::string seen = Describe(ReadView(dialog));
             const std::string expected = Describe(ModelView(model_));
