@@ -1046,6 +1046,10 @@ TEST_F(Utf8TagDialog, TitleEditsKeepWholeCharactersWithinTheField)
     const std::string shownLatin1 = a27 + "\xEF\xBF\xBDxy";
     const std::string e = "\xE9";  // a Latin-1 letter, no UTF-8 character
     const std::string fffd = "\xEF\xBF\xBD";
+    const std::string edges =
+        "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+    const std::string pastEdges =
+        "\xC1\xBF\xE0\x9F\xBF\xED\xA0\x80\xF0\x8F\xBF\xF4\x90\x80\xF5\x80";
     const struct {
         const char* what;
         std::string stored;  // the title in the file
@@ -1075,6 +1079,18 @@ TEST_F(Utf8TagDialog, TitleEditsKeepWholeCharactersWithinTheField)
         {"a Latin-1 letter before the last at the field's width, untouched",
          a27.substr(2) + "Caf" + e + "s", -1, -1, L"", a27.substr(2) + "Caf" + fffd + "s",
          a27.substr(2) + "Caf" + e + "s"},
+        // The first and last character of each lead whose first continuation
+        // byte has a narrower range, then one byte past each of those ranges:
+        // there every byte stands alone.
+        {"the edges of UTF-8's narrower ranges, whole", edges, -1, -1, L"", edges, edges},
+        {"just past the edges of UTF-8's narrower ranges", pastEdges, -1, -1, L"",
+         [&] {
+             std::string shown;
+             for (size_t i = 0; i < pastEdges.size(); ++i)
+                 shown += fffd;
+             return shown;
+         }(),
+         pastEdges},
         {"a four-byte lead before two letters, edited", "xy\xF0" + std::string("AB"), 0, 1, L"z",
          "zy" + fffd + "AB", "zy" + fffd + "AB"},
     };
