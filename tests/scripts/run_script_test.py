@@ -25,13 +25,14 @@ DIALOG_SIZE = (258, 210)
 
 
 def png_size(path):
+    """A PNG's size; None where there is no file."""
     try:
         with open(path, "rb") as f:
             head = f.read(24)
     except FileNotFoundError:
         return None
     if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
-        return None
+        return "not a PNG"
     return struct.unpack(">II", head[16:24])
 
 
