@@ -58,8 +58,8 @@ SLOW_WINE = """\
 case $1 in *QuillonHost.exe) sleep "$DIALOG_DELAY" ;; esac
 exec "$REAL_WINE" "$@"
 """
-# Later than any of run.sh's other waits (5 s at most), far below its limit
-# for the dialog.
+# Well past the usual second or two, and past the 5 s run.sh waits for a
+# message box to go; far below its limit for the dialog.
 DIALOG_DELAY = 8
 
 
