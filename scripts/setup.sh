@@ -4,6 +4,10 @@
 # finds everything in place and returns in seconds.
 set -euo pipefail
 
+# Where the files this script writes under /etc and /proc go: the machine's
+# own root unless its test names a scratch one.
+root=${QUILLON_SETUP_ROOT:-}
+
 packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libbenchmark-dev
@@ -90,8 +94,8 @@ runs_32bit_natively() {
 # another's: Wine's services die or spin, a prefix build hangs, and one that
 # completes lacks registry keys. qemu 10, from backports, keeps them per thread.
 backports=bookworm-backports
-backports_list=/etc/apt/sources.list.d/quillon-backports.sources
-backports_pin=/etc/apt/preferences.d/quillon-backports
+backports_list=$root/etc/apt/sources.list.d/quillon-backports.sources
+backports_pin=$root/etc/apt/preferences.d/quillon-backports
 
 # The backports suite on the machine's own Debian mirror, as apt itself knows
 # it from the machine's sources in either format, and a pin that takes only
@@ -129,7 +133,7 @@ EOF
 # another binary keeps running that one even after its package is gone: such
 # an entry is made again.
 enable_qemu() {
-  local misc=/proc/sys/fs/binfmt_misc qemu=/usr/bin/qemu-i386
+  local misc=$root/proc/sys/fs/binfmt_misc qemu=/usr/bin/qemu-i386
   local entry=$misc/qemu-i386
   if mountpoint -q "$misc" && grep -qx "interpreter $qemu" "$entry" 2>/dev/null &&
     grep -qx enabled "$entry"; then
@@ -164,8 +168,8 @@ generate_locales() {
   fi
   echo "setup: generating the ja_JP.UTF-8 locale"
   # Listed in locale.gen too, so a later locale-gen keeps it.
-  sed -i -E 's/^# *(ja_JP\.UTF-8 UTF-8)$/\1/' /etc/locale.gen
-  grep -qx 'ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+  sed -i -E 's/^# *(ja_JP\.UTF-8 UTF-8)$/\1/' "$root/etc/locale.gen"
+  grep -qx 'ja_JP.UTF-8 UTF-8' "$root/etc/locale.gen" || echo 'ja_JP.UTF-8 UTF-8' >>"$root/etc/locale.gen"
   localedef -i ja_JP -c -f UTF-8 -A /usr/share/locale/locale.alias ja_JP.UTF-8
 }
 

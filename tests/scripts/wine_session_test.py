@@ -1,0 +1,132 @@
+"""scripts/wine-session.sh --display, as a user meets it: on their own display
+(here an Xvfb of the test's own) the session starts no display and no window
+manager, names their display, shows its programs' windows there and leaves
+the display running when it stops; without a display it makes its own. The
+session's folder is kept between runs, so the prefix is made only once."""
+
+import os
+import subprocess
+import time
+import unittest
+
+SOURCE_DIR = os.environ["QUILLON_SOURCE_DIR"]
+SESSION = os.path.join(SOURCE_DIR, "scripts", "wine-session.sh")
+WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
+DIR = os.environ["QUILLON_SESSION_DIR"]
+PREFIX = os.path.join(DIR, "prefix")
+
+
+def session_programs():
+    """The display, window manager and server among the session's processes."""
+    names = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                environ = f.read().split(b"\0")
+            with open(f"/proc/{pid}/comm") as f:
+                name = f.read().strip()
+        except OSError:
+            continue
+        if ("WINEPREFIX=" + PREFIX).encode() in environ:
+            name = "wineserver" if name.startswith("wineserver") else name
+            if name in ("Xvfb", "openbox", "wineserver"):
+                names.add(name)
+    return sorted(names)
+
+
+def decorated():
+    """Whether Wine draws the frames itself: the prefix's X11 driver setting."""
+    with open(os.path.join(PREFIX, "user.reg"), encoding="latin-1") as f:
+        section = None
+        for line in f:
+            if line.startswith("["):
+                section = line.split("]")[0]
+            elif section == r"[Software\\Wine\\X11 Driver" and line.startswith('"Decorated"='):
+                return line.split("=")[1].strip().strip('"')
+    return None
+
+
+def display_runs(display):
+    return subprocess.run(["xdpyinfo", "-display", display], capture_output=True).returncode == 0
+
+
+def window_shown(display, title, seconds=60):
+    deadline = time.monotonic() + seconds
+    while True:
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title],
+                               env=dict(os.environ, DISPLAY=display), capture_output=True)
+        if found.returncode == 0:
+            return True
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.1)
+
+
+class WineSessionDisplay(unittest.TestCase):
+    def setUp(self):
+        # The user's display.
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(self.xvfb.wait)
+        self.addCleanup(self.xvfb.kill)
+        self.user_display = ":" + self.xvfb.stdout.readline().decode().strip()
+        self.xvfb.stdout.close()
+        self.addCleanup(subprocess.run, [SESSION, "stop", DIR], capture_output=True)
+
+    def act(self, action, user_display):
+        """What the user sees after wine-session.sh ACTION: its status, whose
+        display the session names, which of its own programs run, the frames
+        setting, where a program of the session shows its window, and whether
+        the user's display still runs."""
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        if user_display:
+            env["DISPLAY"] = self.user_display
+        args = ["start", DIR, "--display"] if action == "start" else ["stop", DIR]
+        status = subprocess.run([SESSION, *args], env=env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=600).returncode
+        try:
+            with open(os.path.join(DIR, "display")) as f:
+                display = f.read().strip()
+        except FileNotFoundError:
+            display = None
+        window = None
+        if action == "start" and display:
+            program = subprocess.Popen([WINE_RUN, DIR, "notepad.exe"], env=env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            # Notepad stays until the session stops.
+            self.addCleanup(program.wait, 60)
+            if window_shown(display, "Notepad"):
+                window = "its own"
+            if window_shown(self.user_display, "Notepad", 0):
+                window = "the user's"
+        if action == "stop":
+            # The session's processes may take a moment to go once told to.
+            for _ in range(50):
+                if not session_programs():
+                    break
+                time.sleep(0.2)
+        whose = {None: None, self.user_display: "the user's"}.get(display, "its own")
+        return (status, whose, session_programs(), decorated(), window,
+                display_runs(self.user_display))
+
+    def test_what_a_user_meets(self):
+        # In order, on one session folder.
+        steps = {
+            "--display with no display: a display of its own, Wine framing its windows": (
+                ("start", False), (0, "its own", ["Xvfb", "openbox", "wineserver"], "N", "its own",
+                                   True)),
+            "stop": (("stop", False), (0, None, [], "N", None, True)),
+            "--display on the user's display: theirs, their window manager framing": (
+                ("start", True), (0, "the user's", ["wineserver"], None, "the user's", True)),
+            "stop: the user's display stays": (("stop", True), (0, None, [], None, None, True)),
+        }
+        for name, ((action, user_display), expected) in steps.items():
+            with self.subTest(name):
+                self.assertEqual(self.act(action, user_display), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()
