@@ -18,8 +18,8 @@
 namespace {
 
 const int kBoxIds[M_BOXES] = {IDC_TRACK, IDC_TITLE, IDC_ARTIST, IDC_ALBUM, IDC_YEAR, IDC_COMMENT};
-const int kSessions = 10;
-const int kActions = 60;
+const int kSessions = 5;
+const int kActions = 100;
 // Actions a tick runs back to back; one that posts a key waits for the next.
 const int kActionsPerTick = 10;
 
