@@ -152,7 +152,10 @@ start_display() {
   DISPLAY=$display openbox --sm-disable --config-file /etc/xdg/openbox/rc.xml \
     </dev/null >"$dir/openbox.log" 2>&1 &
   echo $! >"$dir/openbox.pid"
-  for _ in $(seq 500); do
+  # Polled for 10 s by the clock, not by a count of polls, so a slow poll
+  # does not cut the wait short.
+  local deadline=$((SECONDS + 10))
+  while ((SECONDS < deadline)); do
     DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     kill -0 "$(cat "$dir/openbox.pid")" 2>/dev/null || return 1
     sleep 0.02
@@ -231,7 +234,8 @@ start() {
   # pipe. Its prompt says it has joined.
   mkfifo "$dir/keeper.fifo"
   wine cmd.exe 0<>"$dir/keeper.fifo" >"$dir/keeper.log" 2>&1 &
-  for _ in $(seq 3000); do
+  local deadline=$((SECONDS + 60))
+  while ((SECONDS < deadline)); do
     grep -q '>' "$dir/keeper.log" 2>/dev/null && break
     sleep 0.02
   done
