@@ -10,6 +10,7 @@
 #include "../tag/temp_file.h"
 #include "dialog/resource.h"
 #include "dialog_driver.h"
+#include "dialog_model.h"
 #include "tag/tag_record.h"
 #include "tests/icon_size.h"
 
@@ -55,18 +56,6 @@ std::string OldStyleBlock(std::string comment)
     comment.resize(30, '\0');
     block.replace(97, 30, comment);
     return block;
-}
-
-std::string Hex(const std::string& bytes)
-{
-    std::string out;
-    char byte[8];
-    for (char ch : bytes) {
-        const unsigned char c = (unsigned char)ch;
-        snprintf(byte, sizeof byte, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
-        out += byte;
-    }
-    return out;
 }
 
 // Fills the stack below the caller's frame, where the next call's frames go,

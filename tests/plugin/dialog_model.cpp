@@ -167,19 +167,19 @@ void Replace(DialogModel* m, int box, size_t from, size_t to, const std::wstring
     m->caret = Change(m, box, changed, caret);
 }
 
+}  // namespace
+
 std::string Hex(const std::string& bytes)
 {
     std::string out;
-    char byte[8];
+    char escaped[8];
     for (char ch : bytes) {
         const unsigned char c = (unsigned char)ch;
-        snprintf(byte, sizeof byte, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
-        out += byte;
+        snprintf(escaped, sizeof escaped, c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
+        out += escaped;
     }
     return out;
 }
-
-}  // namespace
 
 std::string BoxBytes(const std::wstring& units)
 {

@@ -31,6 +31,10 @@ struct DialogModel {
     bool (*fits)(int box, const std::wstring& units) = nullptr;
 };
 
+// Bytes as printable text: printable ASCII as it is, every other byte and the
+// backslash as \xNN.
+std::string Hex(const std::string& bytes);
+
 // The box's text as GetWindowTextA gives it: the code page's bytes.
 std::string BoxBytes(const std::wstring& units);
 
