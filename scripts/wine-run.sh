@@ -28,6 +28,9 @@ export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
 export DISPLAY=$(cat "$dir/display" 2>/dev/null || echo "${DISPLAY:-}")
 
+# On the session's CPU, with its server and display (wine-session.sh).
+cpu=$(cat "$dir/cpu" 2>/dev/null) && taskset -p -c "$cpu" $$ >/dev/null
+
 [[ $test_mode -eq 1 ]] || exec wine "$@"
 
 limit=${QUILLON_WINE_TEST_SECONDS:-200}
