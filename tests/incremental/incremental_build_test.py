@@ -1,7 +1,11 @@
 """An incremental build after an edit, as a developer makes one: a copy of the
-tree configured and built once, then plugin/version.h or the manifest
-changed and only `cmake --build` run. The DLL's version resource and
-manifest, and the release zip's name and contents, must follow each edit."""
+tree configured and built, then plugin/version.h or the manifest changed and
+only `cmake --build` run. The DLL's version resource and manifest, and the
+release zip's name and contents, must follow each edit.
+
+The copy and its build are kept between runs, as a developer's tree is: each
+run brings the copy up to the sources, rewriting only the files that differ,
+so its first build is itself incremental and configuring is done once."""
 
 import hashlib
 import os
@@ -85,6 +89,45 @@ def outcome():
     }
 
 
+IGNORED = ("build", "dist", ".git")
+
+
+def sync(source, copy):
+    """copy made the same as source, without source's own builds: a file whose
+    bytes differ is written anew, with a new time, and every other keeps its
+    time, so the build redoes what depends on a change and nothing else."""
+    os.makedirs(copy, exist_ok=True)
+    kept = set(IGNORED) if source == SOURCE_DIR else set()
+    names = set(os.listdir(source)) - kept
+    for name in set(os.listdir(copy)) - names - kept:
+        remove(os.path.join(copy, name))
+    for name in names:
+        src, dst = os.path.join(source, name), os.path.join(copy, name)
+        if os.path.isdir(src) != os.path.isdir(dst) and os.path.lexists(dst):
+            remove(dst)
+        if os.path.isdir(src):
+            sync(src, dst)
+            continue
+        with open(src, "rb") as f:
+            data = f.read()
+        try:
+            with open(dst, "rb") as f:
+                same = f.read() == data
+        except FileNotFoundError:
+            same = False
+        if not same:
+            with open(dst, "wb") as f:
+                f.write(data)
+        shutil.copymode(src, dst)
+
+
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    else:
+        os.remove(path)
+
+
 def write(relative, data):
     with open(os.path.join(TREE, relative), "wb") as f:
         f.write(data)
@@ -92,11 +135,8 @@ def write(relative, data):
 
 class IncrementalBuild(unittest.TestCase):
     def test_a_changed_version_or_manifest_reaches_the_dll_and_the_zip(self):
-        shutil.rmtree(SCRATCH, ignore_errors=True)
-        # The sources as they stand, without the checkout's own builds.
-        shutil.copytree(SOURCE_DIR, TREE, symlinks=True,
-                        ignore=lambda d, names: [n for n in names if d == SOURCE_DIR
-                                                 and n in ("build", "dist", ".git")])
+        sync(SOURCE_DIR, TREE)
+        shutil.rmtree(DIST, ignore_errors=True)
         with open(os.path.join(TREE, "plugin", "QuillonMp3.manifest"), "rb") as f:
             manifest = f.read()
         new_manifest = manifest.replace(b"<description>MP3 Plugin for Quillon</description>",
@@ -104,7 +144,8 @@ class IncrementalBuild(unittest.TestCase):
         self.assertNotEqual(new_manifest, manifest)
         sha = lambda data: hashlib.sha256(data).hexdigest()
 
-        run(CMAKE, "--preset", "win32", "-DBUILD_TESTING=OFF")
+        if not os.path.exists(os.path.join(TREE, "build", "win32", "build.ninja")):
+            run(CMAKE, "--preset", "win32", "-DBUILD_TESTING=OFF")
         run(CMAKE, "--build", "--preset", "win32", "--target", *TARGETS)
         first = outcome()
         self.assertEqual(first["manifest sha256"], sha(manifest))
@@ -135,7 +176,6 @@ class IncrementalBuild(unittest.TestCase):
                 write(changed, data)
                 run(CMAKE, "--build", "--preset", "win32", "--target", *TARGETS)
                 self.assertEqual(outcome(), expected)
-        shutil.rmtree(SCRATCH, ignore_errors=True)
 
 
 if __name__ == "__main__":
