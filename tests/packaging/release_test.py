@@ -136,12 +136,33 @@ SIGNING_TIME = 1700000000
 TRUST_E_BAD_DIGEST, TRUST_E_NOSIGNATURE = 0x80096010, 0x800B0100
 
 
+# Making an RSA key is most of what the certificates cost, so each key is made
+# once per build folder and kept; every certificate is issued anew each run.
+KEYS = os.path.join(BINARY_DIR, "tests", "packaging", "keys")
+
+
+def kept_key(name, folder):
+    """folder/NAME.key: a copy of the build folder's RSA key NAME, which is
+    made the first time it is asked for."""
+    kept = os.path.join(KEYS, name + ".key")
+    if not os.path.exists(kept):
+        os.makedirs(KEYS, exist_ok=True)
+        # Made aside and renamed, so a test beside this one never reads half.
+        made = tempfile.NamedTemporaryFile(dir=KEYS, suffix=".new", delete=False).name
+        subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt",
+                        "rsa_keygen_bits:2048", "-out", made], check=True, capture_output=True)
+        os.replace(made, kept)
+    key = os.path.join(folder, name + ".key")
+    shutil.copyfile(kept, key)
+    return key
+
+
 def throwaway_signer(folder):
     """A self-signed code-signing certificate and its key, as PEM files."""
-    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+    cert, key = os.path.join(folder, "cert.pem"), kept_key("throwaway", folder)
+    subprocess.run(["openssl", "req", "-x509", "-key", key, "-days", "2",
                     "-subj", "/CN=Quillon test signer", "-addext", "extendedKeyUsage=codeSigning",
-                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+                    "-out", cert], check=True, capture_output=True)
     return cert, key
 
 
@@ -251,17 +272,15 @@ def openssl(*args):
 def issue(folder, name, subject, extensions, days, root=None):
     """A key and a certificate for it, issued by root (a name given before)
     or, without one, self-signed: PEM files folder/NAME.key, folder/NAME.pem."""
-    key, cert = os.path.join(folder, name + ".key"), os.path.join(folder, name + ".pem")
+    key, cert = kept_key(name, folder), os.path.join(folder, name + ".pem")
     if root is None:
-        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", str(days), "-subj",
-                subject, *[a for e in extensions for a in ("-addext", e)], "-keyout", key,
-                "-out", cert)
+        openssl("req", "-x509", "-key", key, "-days", str(days), "-subj", subject,
+                *[a for e in extensions for a in ("-addext", e)], "-out", cert)
         return cert
     request, ext = os.path.join(folder, name + ".csr"), os.path.join(folder, name + ".ext")
     with open(ext, "w") as f:
         f.write("\n".join(extensions) + "\n")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", subject, "-keyout", key, "-out",
-            request)
+    openssl("req", "-new", "-key", key, "-subj", subject, "-out", request)
     openssl("x509", "-req", "-in", request, "-CA", os.path.join(folder, root + ".pem"), "-CAkey",
             os.path.join(folder, root + ".key"), "-set_serial", str(len(os.listdir(folder))),
             "-days", str(days), "-extfile", ext, "-out", cert)
