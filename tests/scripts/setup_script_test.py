@@ -19,7 +19,7 @@ SETUP = os.path.join(SOURCE_DIR, "scripts", "setup.sh")
 # state (installed packages, foreign architectures, the mount) lives in
 # $STANDIN_STATE; what changes the machine is appended to its file "record".
 STANDIN = r'''
-import os, subprocess, sys
+import os, sys
 
 name = os.path.basename(sys.argv[0])
 args = sys.argv[1:]
@@ -77,7 +77,7 @@ elif name == "dpkg" and args == ["--print-architecture"]:
 elif name == "dpkg" and args == ["--print-foreign-architectures"]:
     say("".join(a + "\n" for a in lines("foreign")))
 elif name == "dpkg" and args[:1] == ["--compare-versions"]:
-    sys.exit(subprocess.run(["/usr/bin/dpkg", *args]).returncode)
+    os.execv("/usr/bin/dpkg", ["dpkg", *args])
 elif name == "dpkg" and args[:1] == ["--add-architecture"]:
     record(name, *args)
     with open(os.path.join(state, "foreign"), "a") as f:
