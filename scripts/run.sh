@@ -84,16 +84,12 @@ scripts/wine-run.sh "$wine_dir" "$host" "$(windows_path "$file")" >"$run_dir/hos
 host_pid=$!
 
 # The X window of a shown Windows window with exactly this title, if any; a
-# hidden one (the host's main window) has an X window too, never mapped.
+# hidden one (the host's main window) has an X window too, never mapped. One
+# program per look, since the waits below look twenty times a second.
 shown_window() {
-  local id
-  for id in $(xwininfo -root -tree 2>/dev/null |
-    awk -v title="\"$1\":" 'index($0, title) { print $1 }'); do
-    if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
-      echo "$id"
-      return
-    fi
-  done
+  local ids
+  ids=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null) || true
+  echo "${ids%%$'\n'*}"
 }
 
 # Whether the X window is still shown.
