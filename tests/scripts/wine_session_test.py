@@ -6,6 +6,7 @@ session's folder is kept between runs, so the prefix is made only once."""
 
 import os
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -18,20 +19,29 @@ PREFIX = os.path.join(DIR, "prefix")
 
 def session_programs():
     """The display, window manager and server among the session's processes."""
-    names = set()
+    return sorted({name for name, _ in session_processes()} & {"Xvfb", "openbox", "wineserver"})
+
+
+def session_cpus():
+    """The CPUs the session's processes, its programs included, may run on."""
+    return sorted({cpus for _, cpus in session_processes()})
+
+
+def session_processes():
+    found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/environ", "rb") as f:
                 environ = f.read().split(b"\0")
-            with open(f"/proc/{pid}/comm") as f:
-                name = f.read().strip()
+            with open(f"/proc/{pid}/status") as f:
+                status = dict(line.rstrip("\n").split(":\t", 1) for line in f if ":\t" in line)
         except OSError:
             continue
         if ("WINEPREFIX=" + PREFIX).encode() in environ:
+            name = status["Name"]
             name = "wineserver" if name.startswith("wineserver") else name
-            if name in ("Xvfb", "openbox", "wineserver"):
-                names.add(name)
-    return sorted(names)
+            found.append((name, status["Cpus_allowed_list"].strip()))
+    return found
 
 
 def decorated():
@@ -72,14 +82,33 @@ class WineSessionDisplay(unittest.TestCase):
         self.addCleanup(self.xvfb.kill)
         self.user_display = ":" + self.xvfb.stdout.readline().decode().strip()
         self.xvfb.stdout.close()
-        self.addCleanup(subprocess.run, [SESSION, "stop", DIR], capture_output=True)
+        # Pins of other sessions, in a folder of the test's own: a running
+        # one on the first allowed CPU, and one left by a session whose folder
+        # has gone on the second, which holds nothing. So the session takes
+        # the second CPU where there are two.
+        scratch = tempfile.TemporaryDirectory(prefix="quillon-pins-")
+        self.addCleanup(scratch.cleanup)
+        self.tmpdir = scratch.name
+        pins, running = os.path.join(self.tmpdir, "quillon-wine-cpus"), os.path.join(self.tmpdir, "s")
+        os.makedirs(pins)
+        os.makedirs(running)
+        allowed = sorted(os.sched_getaffinity(0))
+        with open(os.path.join(running, "cpu"), "w") as f:
+            f.write(f"{allowed[0]}\n")
+        for name, cpu, folder in (("running", allowed[0], running),
+                                  ("gone", allowed[-1], os.path.join(self.tmpdir, "gone"))):
+            with open(os.path.join(pins, name), "w") as f:
+                f.write(f"{cpu}\n{folder}\n")
+        self.cpu = str(allowed[1] if len(allowed) > 1 else allowed[0])
+        self.addCleanup(subprocess.run, [SESSION, "stop", DIR], capture_output=True,
+                        env=dict(os.environ, TMPDIR=self.tmpdir))
 
     def act(self, action, user_display):
         """What the user sees after wine-session.sh ACTION: its status, whose
         display the session names, which of its own programs run, the frames
         setting, where a program of the session shows its window, and whether
-        the user's display still runs."""
-        env = dict(os.environ)
+        the user's display still runs, and the CPUs its processes run on."""
+        env = dict(os.environ, TMPDIR=self.tmpdir)
         env.pop("DISPLAY", None)
         if user_display:
             env["DISPLAY"] = self.user_display
@@ -110,18 +139,19 @@ class WineSessionDisplay(unittest.TestCase):
                 time.sleep(0.2)
         whose = {None: None, self.user_display: "the user's"}.get(display, "its own")
         return (status, whose, session_programs(), decorated(), window,
-                display_runs(self.user_display))
+                display_runs(self.user_display), session_cpus())
 
     def test_what_a_user_meets(self):
         # In order, on one session folder.
+        cpu = [self.cpu]
         steps = {
             "--display with no display: a display of its own, Wine framing its windows": (
                 ("start", False), (0, "its own", ["Xvfb", "openbox", "wineserver"], "N", "its own",
-                                   True)),
-            "stop": (("stop", False), (0, None, [], "N", None, True)),
+                                   True, cpu)),
+            "stop": (("stop", False), (0, None, [], "N", None, True, [])),
             "--display on the user's display: theirs, their window manager framing": (
-                ("start", True), (0, "the user's", ["wineserver"], None, "the user's", True)),
-            "stop: the user's display stays": (("stop", True), (0, None, [], None, None, True)),
+                ("start", True), (0, "the user's", ["wineserver"], None, "the user's", True, cpu)),
+            "stop: the user's display stays": (("stop", True), (0, None, [], None, None, True, [])),
         }
         for name, ((action, user_display), expected) in steps.items():
             with self.subTest(name):
