@@ -122,15 +122,20 @@ class WineSessionDisplay(unittest.TestCase):
             display = None
         window = None
         if action == "start" and display:
-            program = subprocess.Popen([WINE_RUN, DIR, "notepad.exe"], env=env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
+            log = os.path.join(self.tmpdir, "notepad.log")
+            with open(log, "w") as errors:
+                program = subprocess.Popen([WINE_RUN, DIR, "notepad.exe"], env=env,
+                                           stdin=subprocess.DEVNULL, stdout=errors,
+                                           stderr=errors)
             # Notepad stays until the session stops.
             self.addCleanup(program.wait, 60)
             if window_shown(display, "Notepad"):
                 window = "its own"
             if window_shown(self.user_display, "Notepad", 0):
                 window = "the user's"
+            if window is None:
+                with open(log) as f:
+                    print(f"no Notepad window; Notepad {program.poll()}, said:\n{f.read()}")
         if action == "stop":
             # The session's processes may take a moment to go once told to.
             for _ in range(50):
