@@ -180,7 +180,6 @@ pin_session() {
   # One start at a time chooses, so two cannot take the same CPU.
   {
     flock 9
-    rm -f "$pin_file"
     IFS=, read -ra range < <(awk '/^Cpus_allowed_list:/ { print $2 }' /proc/$$/status)
     for range in "${range[@]}"; do
       from=${range%-*} to=${range#*-}
@@ -189,8 +188,7 @@ pin_session() {
     for cpu in "${allowed[@]}"; do
       held=0
       for f in "$pins"/*; do
-        [[ -f $f ]] || continue
-        pinned= folder=
+        [[ -f $f ]] || continue # the pattern itself, in an empty folder
         { read -r pinned; read -r folder; } <"$f" || true
         # A session whose folder has gone holds nothing.
         [[ -f $folder/cpu ]] || { rm -f "$f"; continue; }

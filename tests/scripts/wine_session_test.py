@@ -15,6 +15,7 @@ SESSION = os.path.join(SOURCE_DIR, "scripts", "wine-session.sh")
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
 DIR = os.environ["QUILLON_SESSION_DIR"]
 PREFIX = os.path.join(DIR, "prefix")
+ALLOWED = sorted(os.sched_getaffinity(0))
 
 
 def session_programs():
@@ -82,39 +83,40 @@ class WineSessionDisplay(unittest.TestCase):
         self.addCleanup(self.xvfb.kill)
         self.user_display = ":" + self.xvfb.stdout.readline().decode().strip()
         self.xvfb.stdout.close()
-        # Pins of other sessions, in a folder of the test's own: a running
-        # one on the first allowed CPU, and one left by a session whose folder
-        # has gone on the second, which holds nothing. So the session takes
-        # the second CPU where there are two.
+        # The sessions' pins go to a folder of the test's own, empty at first.
         scratch = tempfile.TemporaryDirectory(prefix="quillon-pins-")
         self.addCleanup(scratch.cleanup)
         self.tmpdir = scratch.name
-        pins, running = os.path.join(self.tmpdir, "quillon-wine-cpus"), os.path.join(self.tmpdir, "s")
-        os.makedirs(pins)
-        os.makedirs(running)
-        allowed = sorted(os.sched_getaffinity(0))
-        with open(os.path.join(running, "cpu"), "w") as f:
-            f.write(f"{allowed[0]}\n")
-        for name, cpu, folder in (("running", allowed[0], running),
-                                  ("gone", allowed[-1], os.path.join(self.tmpdir, "gone"))):
-            with open(os.path.join(pins, name), "w") as f:
-                f.write(f"{cpu}\n{folder}\n")
-        self.cpu = str(allowed[1] if len(allowed) > 1 else allowed[0])
         self.addCleanup(subprocess.run, [SESSION, "stop", DIR], capture_output=True,
                         env=dict(os.environ, TMPDIR=self.tmpdir))
 
+    def pin_others(self):
+        """Pins of two other sessions: a running one on the first allowed CPU,
+        and one whose folder has gone, which holds nothing, on the last. The
+        second allowed CPU is then the one held least."""
+        pins, running = os.path.join(self.tmpdir, "quillon-wine-cpus"), os.path.join(self.tmpdir, "s")
+        os.makedirs(running)
+        with open(os.path.join(running, "cpu"), "w") as f:
+            f.write(f"{ALLOWED[0]}\n")
+        for name, cpu, folder in (("running", ALLOWED[0], running),
+                                  ("gone", ALLOWED[-1], os.path.join(self.tmpdir, "gone"))):
+            with open(os.path.join(pins, name), "w") as f:
+                f.write(f"{cpu}\n{folder}\n")
+
     def act(self, action, user_display):
-        """What the user sees after wine-session.sh ACTION: its status, whose
-        display the session names, which of its own programs run, the frames
-        setting, where a program of the session shows its window, and whether
-        the user's display still runs, and the CPUs its processes run on."""
+        """What the user sees after wine-session.sh ACTION: its status and
+        output, whose display the session names, which of its own programs run,
+        the frames setting, where a program of the session shows its window,
+        whether the user's display still runs, and the CPUs its processes run
+        on."""
         env = dict(os.environ, TMPDIR=self.tmpdir)
         env.pop("DISPLAY", None)
         if user_display:
             env["DISPLAY"] = self.user_display
         args = ["start", DIR, "--display"] if action == "start" else ["stop", DIR]
-        status = subprocess.run([SESSION, *args], env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=600).returncode
+        run = subprocess.run([SESSION, *args], env=env, stdin=subprocess.DEVNULL,
+                             capture_output=True, text=True, timeout=600)
+        status = (run.returncode, run.stdout + run.stderr)
         try:
             with open(os.path.join(DIR, "display")) as f:
                 display = f.read().strip()
@@ -147,21 +149,25 @@ class WineSessionDisplay(unittest.TestCase):
                 display_runs(self.user_display), session_cpus())
 
     def test_what_a_user_meets(self):
-        # In order, on one session folder.
-        cpu = [self.cpu]
+        # In order, on one session folder: the first start finds no pins, the
+        # second those of two other sessions.
+        first, least_held = [str(ALLOWED[0])], [str(ALLOWED[1 % len(ALLOWED)])]
         steps = {
             "--display with no display: a display of its own, Wine framing its windows": (
-                ("start", False), (0, "its own", ["Xvfb", "openbox", "wineserver"], "N", "its own",
-                                   True, cpu)),
-            "stop": (("stop", False), (0, None, [], "N", None, True, [])),
+                ("start", False, False), ((0, ""), "its own", ["Xvfb", "openbox", "wineserver"], "N",
+                                          "its own", True, first)),
+            "stop": (("stop", False, False), ((0, ""), None, [], "N", None, True, [])),
             "--display on the user's display: theirs, their window manager framing": (
-                ("start", True), (0, "the user's", ["wineserver"], None, "the user's", True, cpu)),
-            "stop: the user's display stays": (("stop", True), (0, None, [], None, None, True, [])),
+                ("start", True, True), ((0, ""), "the user's", ["wineserver"], None, "the user's", True,
+                                        least_held)),
+            "stop: the user's display stays": (
+                ("stop", True, False), ((0, ""), None, [], None, None, True, [])),
         }
-        for name, ((action, user_display), expected) in steps.items():
+        for name, ((action, user_display, others), expected) in steps.items():
             with self.subTest(name):
+                if others:
+                    self.pin_others()
                 self.assertEqual(self.act(action, user_display), expected)
-
 
 if __name__ == "__main__":
     unittest.main()
