@@ -388,24 +388,30 @@ class SigningThroughPackageRelease(unittest.TestCase):
             raise AssertionError("package_release failed unsigned:\n" + said)
         cls.release_files = sorted(files)
 
-    def build(self, umask=0o022, **signing):
+    def build(self, umask=0o022, relative=None, **signing):
         """Builds package_release into a fresh folder, one with a stale zip
         and SHA256SUMS in it once the names are known: the build's status and
-        output, and what the folder holds after it."""
-        dist = tempfile.mkdtemp(dir=self.folder)
-        for name in getattr(self, "release_files", []):
-            with open(os.path.join(dist, name), "w") as f:
-                f.write("left by an earlier packing\n")
+        output, and what the folder holds after it. With relative, the folder
+        is named by that relative path instead, as the target's build would
+        resolve it, and starts out not there."""
+        if relative:
+            dist = os.path.join(BINARY_DIR, "packaging", relative)
+            self.addCleanup(shutil.rmtree, dist, True)
+        else:
+            dist = tempfile.mkdtemp(dir=self.folder)
+            for name in getattr(self, "release_files", []):
+                with open(os.path.join(dist, name), "w") as f:
+                    f.write("left by an earlier packing\n")
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("QUILLON_SIGN_") and "proxy" not in k.lower()}
-        env.update(SOURCE_DATE_EPOCH=str(SIGNING_TIME), QUILLON_DIST_DIR=dist,
+        env.update(SOURCE_DATE_EPOCH=str(SIGNING_TIME), QUILLON_DIST_DIR=relative or dist,
                    SOFTHSM2_CONF=self.softhsm2_conf,
                    **{"QUILLON_SIGN_" + k.upper(): v for k, v in signing.items()})
         build = subprocess.run([CMAKE, "--build", BINARY_DIR, "--target", "package_release"],
                                env=env, capture_output=True, text=True,
                                preexec_fn=lambda: os.umask(umask))
         files = {}
-        for name in os.listdir(dist):
+        for name in os.listdir(dist) if os.path.isdir(dist) else []:
             with open(os.path.join(dist, name), "rb") as f:
                 files[name] = f.read()
         return build.returncode, build.stdout + build.stderr, files
@@ -480,7 +486,7 @@ class SigningThroughPackageRelease(unittest.TestCase):
                     ("file-077.dll", 0o077, dict(key=self.key_file)))]
         self.assertEqual([sha256(z) for z in zips[1:]], [sha256(zips[0])] * 2)
 
-    def test_a_setup_that_cannot_sign_fails_the_build_and_leaves_no_zip(self):
+    def test_a_setup_that_cannot_sign_or_place_the_zip_fails_the_build_and_leaves_none(self):
         junk = os.path.join(self.folder, "junk.so")
         with open(junk, "w") as f:
             f.write("not a library\n")
@@ -501,6 +507,8 @@ class SigningThroughPackageRelease(unittest.TestCase):
             ("wrong PIN", dict(token, key=self.uri.replace(PIN, WRONG_PIN)), "signing failed"),
             ("service that does not answer", dict(token, timestamp_url=self.silent_url),
              "did not answer with a timestamp"),
+            ("a relative folder for the zip", dict(relative="relative-dist"),
+             "is not an absolute path"),
         ]
         got, expected = [], []
         for name, signing, message in cases:
