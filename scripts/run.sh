@@ -83,18 +83,22 @@ echo "run: opening $file on the virtual display $DISPLAY"
 scripts/wine-run.sh "$wine_dir" "$host" "$(windows_path "$file")" >"$run_dir/host.log" 2>&1 &
 host_pid=$!
 
+# Each X program below has a time limit: now and then one that connects while
+# the window manager holds the display is never read from again by Xvfb, which
+# goes on answering every other program.
+
 # The X window of a shown Windows window with exactly this title, if any; a
 # hidden one (the host's main window) has an X window too, never mapped. One
 # program per look, since the waits below look twenty times a second.
 shown_window() {
   local ids
-  ids=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null) || true
+  ids=$(timeout 10 xdotool search --onlyvisible --name "^$1\$" 2>/dev/null) || true
   echo "${ids%%$'\n'*}"
 }
 
 # Whether the X window is still shown.
 viewable() {
-  xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
+  timeout 10 xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
 }
 
 # A shot of a window once it is drawn: a window is shown before its controls
@@ -104,7 +108,8 @@ shoot() {
   local window=$1 shot=$2 last=$2.last
   rm -f "$last"
   for _ in $(seq 200); do
-    import -window "$window" -define png:exclude-chunk=date,time "$shot" 2>/dev/null || break
+    timeout 10 import -window "$window" -define png:exclude-chunk=date,time "$shot" 2>/dev/null ||
+      break
     if cmp -s "$shot" "$last"; then
       rm -f "$last"
       return 0
@@ -129,7 +134,7 @@ while [[ $((SECONDS - started)) -lt $window_timeout ]]; do
   if [[ -n $box ]] && shoot "$box" "$run_dir/message-$((boxes + 1)).png"; then
     boxes=$((boxes + 1))
     echo "run: the host showed a message: $run_dir/message-$boxes.png" >&2
-    xdotool windowfocus "$box" key Return 2>/dev/null || true
+    timeout 10 xdotool windowfocus "$box" key Return 2>/dev/null || true
     for _ in $(seq 100); do
       viewable "$box" || break
       sleep 0.05
@@ -143,7 +148,7 @@ shot=$run_dir/dialog.png
 if [[ -z $window ]]; then
   # Not dialog.png, which is only ever the dialog.
   screen=$run_dir/screen.png
-  import -window root "$screen" 2>/dev/null || true
+  timeout 10 import -window root "$screen" 2>/dev/null || true
   if kill -0 "$host_pid" 2>/dev/null; then
     echo "run: no \"$dialog_title\" window after ${window_timeout} s; the screen: $screen" >&2
   else
@@ -162,7 +167,7 @@ fi
 echo "$shot"
 
 # Esc does nothing in this dialog; Alt+F4 closes it as the Close button does.
-xdotool windowfocus "$window" key alt+F4 2>/dev/null || true
+timeout 10 xdotool windowfocus "$window" key alt+F4 2>/dev/null || true
 for _ in $(seq 100); do
   kill -0 "$host_pid" 2>/dev/null || break
   sleep 0.05

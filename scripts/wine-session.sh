@@ -122,6 +122,11 @@ check_registry() {
 stop() {
   if [[ -d "$WINEPREFIX" ]]; then wineserver -k 2>/dev/null || true; fi
   rm -f "$dir/keeper.fifo" "$dir/keeper.log"
+  stop_display
+  rm -f "$dir/cpu" "$pin_file"
+}
+
+stop_display() {
   local p
   for p in openbox xvfb; do
     if [[ -f "$dir/$p.pid" ]]; then
@@ -131,7 +136,7 @@ stop() {
   done
   # The next start's Xvfb empties its number file only once it runs; a number
   # left from this session would be read as the new display's.
-  rm -f "$dir/display" "$dir/xvfb.number" "$dir/cpu" "$pin_file"
+  rm -f "$dir/display" "$dir/xvfb.number"
 }
 
 # Xvfb, and openbox as its window manager: Wine waits up to 2 s for a window
@@ -156,7 +161,11 @@ start_display() {
   # does not cut the wait short.
   local deadline=$((SECONDS + 10))
   while ((SECONDS < deadline)); do
-    DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    # Each look has a time limit too: now and then an X program that connects
+    # while the window manager holds the display is never read from again by
+    # Xvfb, which goes on answering every other program.
+    DISPLAY=$display timeout 2 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null |
+      grep -q 'window id' && return 0
     kill -0 "$(cat "$dir/openbox.pid")" 2>/dev/null || return 1
     sleep 0.02
   done
@@ -218,7 +227,7 @@ start() {
       echo "wine-session: no window manager on $(cat "$dir/display" 2>/dev/null) (try $try;" \
         "Xvfb $(kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null && echo running || echo gone)):" >&2
       cat "$dir/xvfb.log" "$dir/openbox.log" >&2
-      stop
+      stop_display
       [[ $try -lt 3 ]] || exit 1
     done
   fi

@@ -64,10 +64,15 @@ def display_runs(display):
 def window_shown(display, title, seconds=60):
     deadline = time.monotonic() + seconds
     while True:
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title],
-                               env=dict(os.environ, DISPLAY=display), capture_output=True)
-        if found.returncode == 0:
-            return True
+        try:
+            # A look that Xvfb leaves unanswered is given up; the next may pass.
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title],
+                                   env=dict(os.environ, DISPLAY=display), capture_output=True,
+                                   timeout=10)
+            if found.returncode == 0:
+                return True
+        except subprocess.TimeoutExpired:
+            pass
         if time.monotonic() >= deadline:
             return False
         time.sleep(0.1)
