@@ -66,9 +66,9 @@ DIALOG_DELAY = 1.5
 
 class RunScript(unittest.TestCase):
     def run_script(self, *args, delay=0):
-        """run.sh's exit status, whether it printed the shot's path last, and
-        the shot's size; a shot left by an earlier run is in place before it, so
-        a run.sh that keeps one is seen."""
+        """run.sh's exit status, whether it printed the shot's path last, the
+        shot's size and what run.sh said of the run; a shot left by an earlier
+        run is in place before it, so a run.sh that keeps one is seen."""
         os.makedirs(RUN_DIR, exist_ok=True)
         open(SHOT, "wb").close()
         with tempfile.TemporaryDirectory(prefix="quillon-run-sh-") as tools:
@@ -89,7 +89,9 @@ class RunScript(unittest.TestCase):
                 break
             time.sleep(0.2)
         self.assertEqual(left, [], "left running by run.sh")
-        return result.returncode, result.stdout.splitlines()[-1:] == [SHOT], png_size(SHOT)
+        said = [line for line in result.stderr.splitlines() if line.startswith("run: ")]
+        return (result.returncode, result.stdout.splitlines()[-1:] == [SHOT], png_size(SHOT),
+                said)
 
     def test_what_a_run_gives(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -101,8 +103,11 @@ class RunScript(unittest.TestCase):
             cases = {
                 # The sample's dialog comes late, as under emulation: shot
                 # whole, caption and frame included, and closed.
-                "the sample, its dialog late": (([], DIALOG_DELAY), (0, True, DIALOG_SIZE)),
-                "a file the host refuses": (([refused], 0), (1, False, None)),
+                "the sample, its dialog late": (([], DIALOG_DELAY), (0, True, DIALOG_SIZE, [])),
+                # The host's message is shot and answered, and the host ends.
+                "a file the host refuses": (([refused], 0), (1, False, None, [
+                    f"run: the host showed a message: {RUN_DIR}/message-1.png",
+                    "run: the host ended with status 1 before its dialog appeared"])),
             }
             for name, ((args, delay), expected) in cases.items():
                 with self.subTest(name):

@@ -108,6 +108,18 @@ class WineSessionDisplay(unittest.TestCase):
             with open(os.path.join(pins, name), "w") as f:
                 f.write(f"{cpu}\n{folder}\n")
 
+    def pinned(self):
+        """The CPU the session's pin holds, and the one its folder names."""
+        found = []
+        for path in (os.path.join(self.tmpdir, "quillon-wine-cpus", DIR.replace("/", "%")),
+                     os.path.join(DIR, "cpu")):
+            try:
+                with open(path) as f:
+                    found.append(f.readline().strip())
+            except FileNotFoundError:
+                found.append(None)
+        return tuple(found)
+
     def act(self, action, user_display):
         """What the user sees after wine-session.sh ACTION: its status and
         output, whose display the session names, which of its own programs run,
@@ -151,28 +163,32 @@ class WineSessionDisplay(unittest.TestCase):
                 time.sleep(0.2)
         whose = {None: None, self.user_display: "the user's"}.get(display, "its own")
         return (status, whose, session_programs(), decorated(), window,
-                display_runs(self.user_display), session_cpus())
+                display_runs(self.user_display), session_cpus(), self.pinned())
 
     def test_what_a_user_meets(self):
         # In order, on one session folder: the first start finds no pins, the
         # second those of two other sessions.
-        first, least_held = [str(ALLOWED[0])], [str(ALLOWED[1 % len(ALLOWED)])]
+        first, least_held = str(ALLOWED[0]), str(ALLOWED[1 % len(ALLOWED)])
         steps = {
             "--display with no display: a display of its own, Wine framing its windows": (
-                ("start", False, False), ((0, ""), "its own", ["Xvfb", "openbox", "wineserver"], "N",
-                                          "its own", True, first)),
-            "stop": (("stop", False, False), ((0, ""), None, [], "N", None, True, [])),
+                ("start", False, False),
+                ((0, ""), "its own", ["Xvfb", "openbox", "wineserver"], "N", "its own", True,
+                 [first], (first, first))),
+            "stop": (("stop", False, False),
+                     ((0, ""), None, [], "N", None, True, [], (None, None))),
             "--display on the user's display: theirs, their window manager framing": (
-                ("start", True, True), ((0, ""), "the user's", ["wineserver"], None, "the user's", True,
-                                        least_held)),
+                ("start", True, True),
+                ((0, ""), "the user's", ["wineserver"], None, "the user's", True, [least_held],
+                 (least_held, least_held))),
             "stop: the user's display stays": (
-                ("stop", True, False), ((0, ""), None, [], None, None, True, [])),
+                ("stop", True, False), ((0, ""), None, [], None, None, True, [], (None, None))),
         }
         for name, ((action, user_display, others), expected) in steps.items():
             with self.subTest(name):
                 if others:
                     self.pin_others()
                 self.assertEqual(self.act(action, user_display), expected)
+
 
 if __name__ == "__main__":
     unittest.main()
