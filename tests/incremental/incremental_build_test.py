@@ -151,25 +151,21 @@ class IncrementalBuild(unittest.TestCase):
         self.assertEqual(first["manifest sha256"], sha(manifest))
         old_zip = f"QuillonMp3-{first['FileVersion']}.zip"
 
+        # After the version's edit; the manifest's then changes its hash alone.
+        new_version = {
+            "FILEVERSION": "7.6.5.4",
+            "PRODUCTVERSION": "7.6.5.4",
+            "FileVersion": "7.6b",
+            "ProductVersion": "7.6b",
+            "manifest sha256": sha(manifest),
+            "zips": {old_zip: False, "QuillonMp3-7.6b.zip": True},
+            "SHA256SUMS names": ["QuillonMp3-7.6b.zip", "QuillonMp3.dll"],
+        }
         steps = [
-            ("plugin/version.h", VERSION_H.format(binary="7, 6, 5, 4", text="7.6b").encode(), {
-                "FILEVERSION": "7.6.5.4",
-                "PRODUCTVERSION": "7.6.5.4",
-                "FileVersion": "7.6b",
-                "ProductVersion": "7.6b",
-                "manifest sha256": sha(manifest),
-                "zips": {old_zip: False, "QuillonMp3-7.6b.zip": True},
-                "SHA256SUMS names": ["QuillonMp3-7.6b.zip", "QuillonMp3.dll"],
-            }),
-            ("plugin/QuillonMp3.manifest", new_manifest, {
-                "FILEVERSION": "7.6.5.4",
-                "PRODUCTVERSION": "7.6.5.4",
-                "FileVersion": "7.6b",
-                "ProductVersion": "7.6b",
-                "manifest sha256": sha(new_manifest),
-                "zips": {old_zip: False, "QuillonMp3-7.6b.zip": True},
-                "SHA256SUMS names": ["QuillonMp3-7.6b.zip", "QuillonMp3.dll"],
-            }),
+            ("plugin/version.h", VERSION_H.format(binary="7, 6, 5, 4", text="7.6b").encode(),
+             new_version),
+            ("plugin/QuillonMp3.manifest", new_manifest,
+             dict(new_version, **{"manifest sha256": sha(new_manifest)})),
         ]
         for changed, data, expected in steps:
             with self.subTest(changed=changed):

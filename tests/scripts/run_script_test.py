@@ -10,13 +10,14 @@ import tempfile
 import time
 import unittest
 
+from prefix_processes import prefix_processes
+
 SOURCE_DIR = os.environ["QUILLON_SOURCE_DIR"]
 RUN = os.path.join(SOURCE_DIR, "scripts", "run.sh")
 RUN_DIR = os.path.join(SOURCE_DIR, "build", "run")
 SHOT = os.path.join(RUN_DIR, "dialog.png")
-# Every process of run.sh's session, the display and its window manager
-# included, carries this in its environment.
-SESSION_MARK = ("WINEPREFIX=" + os.path.join(SOURCE_DIR, "build", "run-wine", "prefix")).encode()
+# run.sh's session: its own, apart from the suite's.
+SESSION_PREFIX = os.path.join(SOURCE_DIR, "build", "run-wine", "prefix")
 
 # The dialog's window, caption and frame included: its 168x114 dialog units
 # in 8-point MS Sans Serif are 252x185 pixels, and Wine draws a 19-pixel
@@ -37,18 +38,7 @@ def png_size(path):
 
 
 def session_processes():
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                environ = f.read().split(b"\0")
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                command = f.read().replace(b"\0", b" ").decode(errors="replace")
-        except OSError:
-            continue
-        if SESSION_MARK in environ:
-            found.append(f"{pid} {command}")
-    return found
+    return [f"{pid} {command}" for pid, _, command in prefix_processes(SESSION_PREFIX)]
 
 
 # Wine as on a slow machine: the host starts DIALOG_DELAY seconds late, and

@@ -10,6 +10,8 @@ import tempfile
 import time
 import unittest
 
+from prefix_processes import prefix_processes
+
 SOURCE_DIR = os.environ["QUILLON_SOURCE_DIR"]
 SESSION = os.path.join(SOURCE_DIR, "scripts", "wine-session.sh")
 WINE_RUN = os.path.join(SOURCE_DIR, "scripts", "wine-run.sh")
@@ -29,19 +31,11 @@ def session_cpus():
 
 
 def session_processes():
+    """Each of the session's processes, by name, and the CPUs it may run on."""
     found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                environ = f.read().split(b"\0")
-            with open(f"/proc/{pid}/status") as f:
-                status = dict(line.rstrip("\n").split(":\t", 1) for line in f if ":\t" in line)
-        except OSError:
-            continue
-        if ("WINEPREFIX=" + PREFIX).encode() in environ:
-            name = status["Name"]
-            name = "wineserver" if name.startswith("wineserver") else name
-            found.append((name, status["Cpus_allowed_list"].strip()))
+    for _, status, _ in prefix_processes(PREFIX):
+        name = "wineserver" if status["Name"].startswith("wineserver") else status["Name"]
+        found.append((name, status["Cpus_allowed_list"].strip()))
     return found
 
 
