@@ -1037,7 +1037,10 @@ TEST_F(Utf8TagDialog, TitleEditsKeepWholeCharactersWithinTheField)
     const std::string fffd = "\xEF\xBF\xBD";
     const std::string edges =
         "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
-    const std::string pastEdges = "\xE0\x9F\xBF\xED\xA0\x80\xF0\x8F\xBF\xF4\x90\x80\xF5\x80\xC1";
+    // Each sequence is as long as its lead asks, so a lead whose range went
+    // unchecked would take all of it as one character.
+    const std::string pastEdges =
+        "\xE0\x9F\xBF\xED\xA0\x80\xF0\x8F\xBF\xBF\xF4\x90\x80\x80\xF5\x80\xC1";
     const struct {
         const char* what;
         std::string stored;  // the title in the file
