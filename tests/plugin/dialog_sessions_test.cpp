@@ -140,21 +140,38 @@ std::wstring TypedText(std::mt19937& rng)
     return text;
 }
 
-DialogView ReadView(HWND dialog)
+// The running dialog's controls by id, each looked up once an opening:
+// under Wine each GetDlgItem is a round trip to the server, and the view is
+// read after every action.
+struct Controls {
+    HWND dialog = nullptr;
+    HWND items[IDC_GENRE + 1] = {};
+
+    HWND operator[](int id)
+    {
+        if (!items[id]) items[id] = GetDlgItem(dialog, id);
+        return items[id];
+    }
+};
+
+Controls g_controls;
+
+DialogView ReadView()
 {
     DialogView view;
-    view.checked = IsDlgButtonChecked(dialog, IDC_HASTAG) == BST_CHECKED;
+    view.checked = SendMessageA(g_controls[IDC_HASTAG], BM_GETCHECK, 0, 0) == BST_CHECKED;
     for (int box = 0; box < M_BOXES; ++box) {
-        view.texts[box] = ControlText(dialog, kBoxIds[box]);
-        view.enabled[box] = IsWindowEnabled(GetDlgItem(dialog, kBoxIds[box])) != FALSE;
+        HWND edit = g_controls[kBoxIds[box]];
+        char text[256] = "";
+        GetWindowTextA(edit, text, sizeof text);
+        view.texts[box] = text;
+        view.enabled[box] = IsWindowEnabled(edit) != FALSE;
     }
-    view.genreEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_GENRE)) != FALSE;
-    view.genre = (int)SendDlgItemMessageA(dialog, IDC_GENRE, CB_GETCURSEL, 0, 0);
+    HWND genre = g_controls[IDC_GENRE];
+    view.genreEnabled = IsWindowEnabled(genre) != FALSE;
+    view.genre = (int)SendMessageA(genre, CB_GETCURSEL, 0, 0);
     return view;
 }
-
-// The dialog the running session measures its boxes in.
-HWND g_dialog;
 
 // Whether a box shows the units within its width, measured as the edit
 // control measures its line: by Uniscribe, with the fonts it links in for
@@ -162,7 +179,7 @@ HWND g_dialog;
 bool FitsBox(int box, const std::wstring& units)
 {
     if (units.empty()) return true;
-    HWND edit = GetDlgItem(g_dialog, kBoxIds[box]);
+    HWND edit = g_controls[kBoxIds[box]];
     RECT rect;
     SendMessageW(edit, EM_GETRECT, 0, (LPARAM)&rect);
     HDC dc = GetDC(edit);
@@ -209,6 +226,7 @@ class Session {
             ModelOpen(&model_);
             Note("open");
             std::vector<Step> steps(kActions + 2, [this](HWND d) { Next(d); });
+            g_controls = Controls();
             const DialogRun run = RunDialog(file_->handle(), steps);
             std::vector<std::string> boxes;
             for (const MessageBoxSeen& box : run.boxes)
@@ -256,9 +274,9 @@ class Session {
     // key has been handled.
     void Next(HWND dialog)
     {
-        g_dialog = dialog;
+        g_controls.dialog = dialog;
         for (;;) {
-            const std::string seen = Describe(ReadView(dialog));
+            const std::string seen = Describe(ReadView());
             const std::string expected = Describe(ModelView(model_));
             if (seen != expected) Differ(FirstDifference(seen, expected));
             if (!difference_.empty() || actionsLeft_-- <= 0) {
@@ -293,7 +311,7 @@ class Session {
                 case 2: {
                     const int focus = model_.checked ? id : IDC_HASTAG;
                     Note("Enter in " + std::to_string(focus));
-                    SetFocus(GetDlgItem(dialog, focus));
+                    SetFocus(g_controls[focus]);
                     PressKey(VK_RETURN);
                     ModelSave(&model_);
                     return false;
@@ -314,8 +332,8 @@ class Session {
         size_t to = Boundary(box);
         if (from > to) std::swap(from, to);
         if (Pick(3) == 0) from = to;
-        SetFocus(GetDlgItem(dialog, id));
-        SendDlgItemMessageW(dialog, id, EM_SETSEL, from, (LPARAM)to);
+        SetFocus(g_controls[id]);
+        SendMessageW(g_controls[id], EM_SETSEL, from, (LPARAM)to);
         const std::string where = " in " + std::to_string(id) + " over " + std::to_string(from) +
                                   "-" + std::to_string(to);
         if (action < 6) {
@@ -325,7 +343,7 @@ class Session {
                 units += std::to_string((int)unit) + " ";
             Note("type " + units + where);
             for (wchar_t unit : text) {
-                SendMessageW(GetDlgItem(dialog, id), WM_CHAR, (WPARAM)unit, 1);
+                SendMessageW(g_controls[id], WM_CHAR, (WPARAM)unit, 1);
                 ModelType(&model_, box, &from, &to, unit);
             }
             return true;
@@ -335,16 +353,16 @@ class Session {
             case 7:
                 Note(std::string(action == 6 ? "Backspace" : "Delete") + where);
                 if (action == 6)
-                    SendDlgItemMessageW(dialog, id, WM_CHAR, VK_BACK, 1);
+                    SendMessageW(g_controls[id], WM_CHAR, VK_BACK, 1);
                 else
-                    SendDlgItemMessageW(dialog, id, WM_KEYDOWN, VK_DELETE, 1);
+                    SendMessageW(g_controls[id], WM_KEYDOWN, VK_DELETE, 1);
                 ModelErase(&model_, box, from, to, action == 6);
                 return true;
             case 8: {
                 Note("clear " + std::to_string(id));
                 const size_t length = model_.boxes[box].size();
-                SendDlgItemMessageW(dialog, id, EM_SETSEL, 0, -1);
-                SendDlgItemMessageW(dialog, id, WM_CHAR, VK_BACK, 1);
+                SendMessageW(g_controls[id], EM_SETSEL, 0, -1);
+                SendMessageW(g_controls[id], WM_CHAR, VK_BACK, 1);
                 ModelErase(&model_, box, 0, length, true);
                 return true;
             }
@@ -364,9 +382,9 @@ class Session {
                 const int targetId = kBoxIds[target];
                 Note("paste into " + std::to_string(targetId));
                 const size_t length = model_.boxes[target].size();
-                SetFocus(GetDlgItem(dialog, targetId));
-                SendDlgItemMessageW(dialog, targetId, EM_SETSEL, 0, -1);
-                SendDlgItemMessageW(dialog, targetId, EM_REPLACESEL, TRUE, (LPARAM)text.c_str());
+                SetFocus(g_controls[targetId]);
+                SendMessageW(g_controls[targetId], EM_SETSEL, 0, -1);
+                SendMessageW(g_controls[targetId], EM_REPLACESEL, TRUE, (LPARAM)text.c_str());
                 ModelPaste(&model_, target, 0, length, text);
                 return true;
             }
