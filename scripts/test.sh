@@ -11,10 +11,10 @@ scripts/setup.sh || exit 1
 passed=0
 failed=0
 status=0
+built=()
+mkdir -p build
 for preset in native win32; do
   echo "== $preset"
-  log="build/ctest-$preset.log"
-  mkdir -p build
   if ! cmake --preset "$preset" >"build/configure-$preset.log" 2>&1; then
     cat "build/configure-$preset.log"
     status=1
@@ -27,10 +27,33 @@ for preset in native win32; do
     status=1
     continue
   fi
-  ctest --preset "$preset" 2>&1 | tee "$log"
-  [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
+  built+=("$preset")
+done
+
+# The two trees' tests run side by side: the Wine tests spend their first and
+# last seconds waiting on Wine sessions to start and stop, which the native
+# tests fill. The Wine tests are shown as they run, the native ones after.
+declare -A pids
+for preset in "${built[@]}"; do
+  log="build/ctest-$preset.log"
+  if [[ $preset == native && " ${built[*]} " == *" win32 "* ]]; then
+    ctest --preset "$preset" >"$log" 2>&1 &
+    pids[$preset]=$!
+  else
+    echo "== $preset tests"
+    ctest --preset "$preset" 2>&1 | tee "$log"
+    [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
+  fi
+done
+for preset in "${!pids[@]}"; do
+  wait "${pids[$preset]}" || status=1
+  echo "== $preset tests"
+  cat "build/ctest-$preset.log"
+done
+
+for preset in "${built[@]}"; do
   # "NN% tests passed, F tests failed out of T"
-  if line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log"); then
+  if line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "build/ctest-$preset.log"); then
     f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
     t=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
     passed=$((passed + t - f))
