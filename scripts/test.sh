@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the tag code natively under the
-# sanitizers, then the Windows build and its tests under Wine. Installs what
-# is missing first. Ends with one line: "tests: N passed, N failed".
+# sanitizers, and the Windows build and its tests under Wine. Installs what is
+# missing first. Ends with one line: "tests: N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
