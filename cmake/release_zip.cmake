@@ -148,8 +148,9 @@ run(touch -d "@${epoch}" ${files})
 # The zip holds no folders (-j) and no Unix owners or extra times (-X); -l
 # gives the text files CRLF line ends, which every Windows editor shows. The
 # entries go in this order: the plugin, then the two texts.
-run(${CMAKE_COMMAND} -E env TZ=UTC ${ZIP_TOOL} -q -j -X "${ZIP}" "${STAGE_DIR}/${dll_name}")
-run(${CMAKE_COMMAND} -E env TZ=UTC ${ZIP_TOOL} -q -j -X -l "${ZIP}" "${STAGE_DIR}/INSTALL.txt"
+set(ENV{TZ} UTC)
+run(${ZIP_TOOL} -q -j -X "${ZIP}" "${STAGE_DIR}/${dll_name}")
+run(${ZIP_TOOL} -q -j -X -l "${ZIP}" "${STAGE_DIR}/INSTALL.txt"
     "${STAGE_DIR}/LICENSE.txt")
 
 get_filename_component(zip_name "${ZIP}" NAME)
