@@ -128,9 +128,14 @@ window=
 boxes=0
 started=$SECONDS
 while [[ $((SECONDS - started)) -lt $window_timeout ]]; do
-  window=$(shown_window "$dialog_title")
-  [[ -n $window ]] && break
-  box=$(shown_window "$host_caption")
+  # One look for either window, since nearly every look finds neither.
+  if [[ -n $(shown_window "($dialog_title|$host_caption)") ]]; then
+    window=$(shown_window "$dialog_title")
+    [[ -n $window ]] && break
+    box=$(shown_window "$host_caption")
+  else
+    box=
+  fi
   if [[ -n $box ]] && shoot "$box" "$run_dir/message-$((boxes + 1)).png"; then
     boxes=$((boxes + 1))
     echo "run: the host showed a message: $run_dir/message-$boxes.png" >&2
