@@ -227,7 +227,7 @@ start() {
       start_display && break
       echo "wine-session: no window manager on $(cat "$dir/display" 2>/dev/null) (try $try;" \
         "Xvfb $(kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null && echo running || echo gone)):" >&2
-      cat "$dir/xvfb.log" "$dir/openbox.log" >&2
+      sed 's/^/wine-session:   /' "$dir/xvfb.log" "$dir/openbox.log" >&2
       stop_display
       [[ $try -lt 3 ]] || exit 1
     done

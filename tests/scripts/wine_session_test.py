@@ -78,8 +78,10 @@ class WineSessionDisplay(unittest.TestCase):
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        # Ended as a user's display ends, so that it removes its socket: one
+        # left behind makes every later Xvfb print that it skips its number.
         self.addCleanup(self.xvfb.wait)
-        self.addCleanup(self.xvfb.kill)
+        self.addCleanup(self.xvfb.terminate)
         self.user_display = ":" + self.xvfb.stdout.readline().decode().strip()
         self.xvfb.stdout.close()
         # The sessions' pins go to a folder of the test's own, empty at first.
@@ -161,6 +163,8 @@ class WineSessionDisplay(unittest.TestCase):
         whose = {None: None, self.user_display: "the user's"}.get(display, "its own")
         return (status, whose, session_programs(), decorated(), window,
                 display_runs(self.user_display), session_cpus(), self.pinned())
+
+    maxDiff = None
 
     def test_what_a_user_meets(self):
         # In order, on one session folder: the first start finds no pins, the
