@@ -63,6 +63,9 @@ for preset in "${built[@]}"; do
   fi
 done
 
+# A step that failed without a count of tests counts as one failure, and any
+# failure fails the run.
 [[ $status -eq 0 || $failed -gt 0 ]] || failed=1
+[[ $failed -eq 0 ]] || status=1
 echo "tests: $passed passed, $failed failed"
 exit $status

@@ -48,7 +48,8 @@ echo "$(( (total - failed) * 100 / total ))% tests passed, $failed tests failed 
 
 
 def run_test_script(fail="", failed=None):
-    """test.sh's exit status and last line, run from a scratch copy of scripts/."""
+    """test.sh's exit status, its headings and each test run's summary in the
+    order shown, and its last line, run from a scratch copy of scripts/."""
     with tempfile.TemporaryDirectory(prefix="quillon-test-sh-") as scratch:
         root = os.path.join(scratch, "checkout")
         shutil.copytree(os.path.join(SOURCE_DIR, "scripts"), os.path.join(root, "scripts"))
@@ -67,26 +68,37 @@ def run_test_script(fail="", failed=None):
         result = subprocess.run([os.path.join(root, "scripts", "test.sh")], env=env, cwd=scratch,
                                 capture_output=True, text=True, timeout=60)
         lines = result.stdout.rstrip("\n").split("\n")
-        return result.returncode, lines[-1]
+        shown = [line for line in lines if line.startswith("== ") or "tests passed" in line]
+        return result.returncode, shown, lines[-1]
 
 
 class TestScript(unittest.TestCase):
     def test_status_and_last_line(self):
         # 12 native tests and 20 under Wine, when each preset gets as far.
+        # Both trees are built first; the native tests, run beside the Wine
+        # ones, are shown after them.
+        built = ["== native", "== win32"]
+        wine, native = "== win32 tests", "== native tests"
+        passing_wine = "100% tests passed, 0 tests failed out of 20"
+        passing_native = "100% tests passed, 0 tests failed out of 12"
+        native_only = (1, built + [native, passing_native], "tests: 12 passed, 1 failed")
         cases = {
-            "every test passes": ({}, (0, "tests: 32 passed, 0 failed")),
-            "a native test fails": ({"failed": {"native": 1}}, (1, "tests: 31 passed, 1 failed")),
-            "two Wine tests fail": ({"failed": {"win32": 2}}, (1, "tests: 30 passed, 2 failed")),
-            "the native build fails": ({"fail": "build:native:all"},
-                                       (1, "tests: 20 passed, 1 failed")),
-            "the Windows build fails": ({"fail": "build:win32:all"},
-                                        (1, "tests: 12 passed, 1 failed")),
+            "every test passes": ({}, (0, built + [wine, passing_wine, native, passing_native],
+                                       "tests: 32 passed, 0 failed")),
+            "a native test fails": ({"failed": {"native": 1}}, (
+                1, built + [wine, passing_wine, native, "91% tests passed, 1 tests failed out of 12"],
+                "tests: 31 passed, 1 failed")),
+            "two Wine tests fail": ({"failed": {"win32": 2}}, (
+                1, built + [wine, "90% tests passed, 2 tests failed out of 20", native,
+                            passing_native], "tests: 30 passed, 2 failed")),
+            "the native build fails": ({"fail": "build:native:all"}, (
+                1, built + [wine, passing_wine], "tests: 20 passed, 1 failed")),
+            "the Windows build fails": ({"fail": "build:win32:all"}, native_only),
             "the release zip fails to build": ({"fail": "build:win32:package_release"},
-                                               (1, "tests: 12 passed, 1 failed")),
-            "the Windows build fails to configure": ({"fail": "configure:win32"},
-                                                     (1, "tests: 12 passed, 1 failed")),
+                                               native_only),
+            "the Windows build fails to configure": ({"fail": "configure:win32"}, native_only),
             "both builds fail": ({"fail": "build:native:all build:win32:all"},
-                                 (1, "tests: 0 passed, 1 failed")),
+                                 (1, built, "tests: 0 passed, 1 failed")),
         }
         got = {what: run_test_script(**how) for what, (how, _) in cases.items()}
         self.assertEqual(got, {what: expected for what, (_, expected) in cases.items()})
