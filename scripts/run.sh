@@ -127,14 +127,12 @@ shoot() {
 window=
 boxes=0
 started=$SECONDS
-while [[ $((SECONDS - started)) -lt $window_timeout ]]; do
+while [[ -z $window && $((SECONDS - started)) -lt $window_timeout ]]; do
+  box=
   # One look for either window, since nearly every look finds neither.
   if [[ -n $(shown_window "($dialog_title|$host_caption)") ]]; then
     window=$(shown_window "$dialog_title")
-    [[ -n $window ]] && break
-    box=$(shown_window "$host_caption")
-  else
-    box=
+    [[ -n $window ]] || box=$(shown_window "$host_caption")
   fi
   if [[ -n $box ]] && shoot "$box" "$run_dir/message-$((boxes + 1)).png"; then
     boxes=$((boxes + 1))
