@@ -33,8 +33,6 @@ done
 # The two trees' tests run side by side: the Wine tests spend their first and
 # last seconds waiting on Wine sessions to start and stop, which the native
 # tests fill. The Wine tests are shown as they run, the native ones after.
-# A log left by an earlier run is never counted.
-rm -f build/ctest-native.log build/ctest-win32.log
 native=
 if [[ " ${built[*]} " == *" native "* ]]; then
   ctest --preset native >build/ctest-native.log 2>&1 &
