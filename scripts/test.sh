@@ -33,6 +33,8 @@ done
 # The two trees' tests run side by side: the Wine tests spend their first and
 # last seconds waiting on Wine sessions to start and stop, which the native
 # tests fill. The Wine tests are shown as they run, the native ones after.
+# Only this run's logs are counted, whatever becomes of the steps below.
+rm -f build/ctest-native.log build/ctest-win32.log
 native=
 if [[ " ${built[*]} " == *" native "* ]]; then
   ctest --preset native >build/ctest-native.log 2>&1 &
