@@ -20,14 +20,14 @@ PREFIX = os.path.join(DIR, "prefix")
 ALLOWED = sorted(os.sched_getaffinity(0))
 
 
-def session_programs():
+def session_programs(processes):
     """The display, window manager and server among the session's processes."""
-    return sorted({name for name, _ in session_processes()} & {"Xvfb", "openbox", "wineserver"})
+    return sorted({name for name, _ in processes} & {"Xvfb", "openbox", "wineserver"})
 
 
-def session_cpus():
+def session_cpus(processes):
     """The CPUs the session's processes, its programs included, may run on."""
-    return sorted({cpus for _, cpus in session_processes()})
+    return sorted({cpus for _, cpus in processes})
 
 
 def session_processes():
@@ -157,12 +157,13 @@ class WineSessionDisplay(unittest.TestCase):
         if action == "stop":
             # The session's processes may take a moment to go once told to.
             for _ in range(50):
-                if not session_programs():
+                if not session_programs(session_processes()):
                     break
                 time.sleep(0.2)
         whose = {None: None, self.user_display: "the user's"}.get(display, "its own")
-        return (status, whose, session_programs(), decorated(), window,
-                display_runs(self.user_display), session_cpus(), self.pinned())
+        processes = session_processes()
+        return (status, whose, session_programs(processes), decorated(), window,
+                display_runs(self.user_display), session_cpus(processes), self.pinned())
 
     maxDiff = None
 
